@@ -1,0 +1,45 @@
+#include <cstdlib>
+#include <iostream>
+
+#include "cModbus.h"
+#include "cOrvel.h"
+#include "cTerminal.h"
+#include "options.h"
+#include "usage.h"
+
+int main(int argc, char** argv) {
+    cOrvel::init(cOrvel::OrvelPiority(700));
+
+    for (int i = 0; i < argc; ++i) {
+        std::cout << "argv[" << i << "]=\"" << argv[i] << "\"" << std::endl;
+    }
+
+    const StartupSettings settings = parseOptions(argc, argv);
+    if (settings.show_usage) {
+        printUsage();
+        std::exit(0);
+    }
+
+    if (settings.host != nullptr) {
+        if (cModbus::instance == nullptr) {
+            cModbus::instance = new cModbus(settings.host, settings.port);
+        }
+    } else if (settings.device != nullptr) {
+        if (cModbus::instance == nullptr) {
+            cModbus::instance = new cModbus(settings.device, settings.baud, settings.format);
+        }
+    } else {
+        std::cout << "Need to pick RTU or TCP" << std::endl;
+    }
+
+    if (cTerminal::instance == nullptr) {
+        cTerminal::instance = new cTerminal();
+    }
+    if (cModbus::instance != nullptr) {
+        cModbus::instance->start();
+    }
+
+    while (cTerminal::instance->processLine()) {
+    }
+    std::exit(0);
+}

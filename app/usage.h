@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// The usage text, every line ended.
+std::string usageText();
+void printUsage();

@@ -1,0 +1,18 @@
+#include "modbus_port.h"
+
+const ModbusPort libmodbus_port = {
+    modbus_new_tcp,
+    modbus_new_rtu,
+    modbus_set_debug,
+    modbus_flush,
+    modbus_connect,
+    modbus_rtu_set_serial_mode,
+    modbus_set_response_timeout,
+    modbus_close,
+    modbus_set_slave,
+    modbus_read_registers,
+    modbus_read_input_registers,
+    modbus_write_registers,
+};
+
+const ModbusPort* modbus_port = &libmodbus_port;

@@ -1,0 +1,49 @@
+#include "cOrvel.h"
+
+#include <cstdarg>
+#include <iostream>
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/OstreamAppender.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Priority.hh>
+
+void cOrvel::init(OrvelPiority threshold) {
+    auto* appender = new log4cpp::OstreamAppender("stderr", &std::cerr);
+    auto* layout = new log4cpp::PatternLayout();
+    layout->setConversionPattern("%p %c: %m%n");
+    appender->setLayout(layout);
+
+    log4cpp::Category& root = log4cpp::Category::getRoot();
+    root.removeAllAppenders();
+    root.addAppender(appender);
+    root.setPriority(static_cast<log4cpp::Priority::Value>(threshold));
+}
+
+cOrvel::cOrvel(const char* category_name)
+    : category(&log4cpp::Category::getInstance(category_name)) {}
+
+// Categories inherit the root's threshold and appender, so one check and one layout serve all.
+void cOrvel::logv(int priority, const char* format, va_list args) {
+    if (category->isPriorityEnabled(priority)) {
+        category->logva(priority, format, args);
+    }
+}
+
+#define ORVEL_FORWARD(priority)  \
+    va_list args;                \
+    va_start(args, format);      \
+    logv(priority, format, args); \
+    va_end(args)
+
+void cOrvel::info(const char* format, ...) {
+    ORVEL_FORWARD(log4cpp::Priority::INFO);
+}
+
+void cOrvel::debug(const char* format, ...) {
+    ORVEL_FORWARD(log4cpp::Priority::DEBUG);
+}
+
+void cOrvel::error(const char* format, ...) {
+    ORVEL_FORWARD(log4cpp::Priority::ERROR);
+}

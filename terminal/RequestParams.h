@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The request parameters that persist from command to command.
+// address always equals page * 256 + offset.
+struct RequestParams {
+    uint16_t address = 0;
+    uint8_t length = 1;
+    uint8_t slave = 0;
+    uint8_t function_code = 3;
+    uint8_t page = 0;
+    uint8_t offset = 0;
+
+    // Applies words 1 onward of a command's words; returns the lines to show, in order.
+    std::vector<std::string> applyTokens(const std::vector<std::string>& tokens);
+    // The seven lines of the listing.
+    std::vector<std::string> listing() const;
+    void showParameters() const;
+
+private:
+    void applyToken(const std::string& token, std::vector<std::string>& lines);
+    void assign(char tag, uint32_t bits);
+};

@@ -1,0 +1,176 @@
+#include "cTerminal.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+#include "cModbus.h"
+#include "modbus_port.h"
+#include "register_view.h"
+#include "value_parsing.h"
+
+cTerminal* cTerminal::instance = nullptr;
+
+namespace {
+
+// The bus to talk through, or null when there is none that the library accepted.
+cModbus* usableBus() {
+    cModbus* bus = cModbus::instance;
+    return (bus != nullptr && bus->usable()) ? bus : nullptr;
+}
+
+void reportNoBus() {
+    if (cModbus::instance == nullptr) {
+        std::cout << "No bus interface (start tesmar with -h <host> or -d <device>)" << std::endl;
+    } else {
+        std::cout << "No bus interface (the library refused the bus settings)" << std::endl;
+    }
+}
+
+}  // namespace
+
+cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>") {
+    std::cout << std::endl << prompt;
+}
+
+bool cTerminal::processLine() {
+    std::string line;
+    if (!std::getline(std::cin, line)) {
+        // Nothing more can arrive: end the prompt line and leave as quit does.
+        std::cout << std::endl;
+        quit();
+        return false;
+    }
+    if (!dispatchCommand(splitWords(std::move(line)))) {
+        return false;
+    }
+    std::cout << std::endl << prompt;
+    return true;
+}
+
+std::vector<std::string> cTerminal::splitWords(std::string line) {
+    std::vector<std::string> words;
+    std::stringstream stream(line);
+    std::string word;
+    while (stream >> word) {
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool cTerminal::dispatchCommand(const std::vector<std::string>& words) {
+    if (words.empty()) {
+        std::cout << "we nee a command OK" << std::endl;
+        return true;
+    }
+    const std::string& command = words[0];
+    if (command == "rr") {
+        std::cout << "Perform read register" << std::endl;
+        applyParameters(words);
+        readRegisters();
+    } else if (command == "wr") {
+        std::cout << "Perform write register" << std::endl;
+        applyParameters(words);
+        writeRegisters(words);
+    } else if (command == "wb") {
+        std::cout << "Perform write" << std::endl;
+        applyParameters(words);
+    } else if (command == "rb") {
+        std::cout << "Perform read" << std::endl;
+        applyParameters(words);
+    } else if (command == "set") {
+        std::cout << "Setting Parameters" << std::endl;
+        applyParameters(words);
+        params.showParameters();
+    } else if (command == "show") {
+        std::cout << "Setting Parameters" << std::endl;
+        params.showParameters();
+    } else if (command == "q" || command == "quit") {
+        quit();
+        return false;
+    } else {
+        std::cout << "Dunno about command '" << command << std::endl;
+    }
+    return true;
+}
+
+void cTerminal::quit() {
+    std::cout << "Closing Bus interface..." << std::endl;
+    std::cout << "Bye Bye" << std::endl;
+    if (cModbus::instance != nullptr) {
+        cModbus::instance->close();
+    }
+}
+
+void cTerminal::applyParameters(std::vector<std::string> words) {
+    for (const std::string& line : params.applyTokens(words)) {
+        std::cout << line << std::endl;
+    }
+}
+
+void cTerminal::readRegisters() {
+    std::memset(read_buffer, 0, sizeof read_buffer);
+    cModbus* bus = usableBus();
+    if (bus == nullptr) {
+        reportNoBus();
+        return;
+    }
+    std::cout << "Read a: " << params.address << std::endl;
+    modbus_port->set_slave(bus->ctx, params.slave);
+    modbus_port->flush(bus->ctx);
+
+    int count = 0;
+    if (params.function_code == 3) {
+        count = modbus_port->read_registers(bus->ctx, params.address, params.length, read_buffer);
+    } else if (params.function_code == 4) {
+        count =
+            modbus_port->read_input_registers(bus->ctx, params.address, params.length, read_buffer);
+    } else {
+        bus->error("Function code 0x%02X is not for reading registers", params.function_code);
+        return;
+    }
+    // The library never delivers more than it was asked for; the bound keeps the image safe.
+    if (count < 1 || count > params.length) {
+        return;
+    }
+    bus->debug("Received %d registers", count);
+
+    unsigned char image[2 * buffer_registers];
+    const std::size_t size = registerImage(read_buffer, count, image);
+    dumpBytes("", image, static_cast<int>(size));
+    std::fputs(registerViews(read_buffer, count).c_str(), stdout);
+}
+
+void cTerminal::writeRegisters(std::vector<std::string> words) {
+    if (words.size() < 2) {
+        std::cout << "We need data to write" << std::endl;
+        return;
+    }
+    cModbus* bus = usableBus();
+    if (bus == nullptr) {
+        reportNoBus();
+        return;
+    }
+    const std::vector<uint16_t> values = collectWriteValues(words);
+    if (values.size() > buffer_registers) {
+        std::cout << "Too many values: " << values.size() << " given, at most "
+                  << buffer_registers << " fit in one write" << std::endl;
+        return;
+    }
+    std::cout << "Writing to " << params.address << ":" << std::endl;
+    for (uint16_t value : values) {
+        std::cout << "0x" << std::hex << value << std::dec << std::endl;
+    }
+    std::copy(values.begin(), values.end(), write_buffer);
+
+    modbus_port->set_slave(bus->ctx, params.slave);
+    const int written = modbus_port->write_registers(bus->ctx, params.address,
+                                                     static_cast<uint8_t>(values.size()),
+                                                     write_buffer);
+    if (written < 0) {
+        std::cout << "Write bombed" << std::endl;
+    } else {
+        std::cout << "Sucessfully wrote " << written << " registers" << std::endl;
+    }
+}

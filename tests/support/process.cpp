@@ -125,14 +125,15 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const std::string
 }
 
 BackgroundProcess::BackgroundProcess(const std::vector<std::string>& argv) {
-    int out_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC)) {
+    int in_pipe[2], out_pipe[2];
+    if (pipe2(in_pipe, O_CLOEXEC) || pipe2(out_pipe, O_CLOEXEC)) {
         throw std::runtime_error("pipe failed");
     }
-    const int null_fd = open("/dev/null", O_RDWR | O_CLOEXEC);
-    child = spawn(argv, null_fd, out_pipe[1], 2);
-    close(null_fd);
+    signal(SIGPIPE, SIG_IGN);
+    child = spawn(argv, in_pipe[0], out_pipe[1], 2);
+    close(in_pipe[0]);
     close(out_pipe[1]);
+    in_fd = in_pipe[1];
     out_fd = out_pipe[0];
 }
 
@@ -140,52 +141,93 @@ BackgroundProcess::~BackgroundProcess() {
     stop();
 }
 
-std::string BackgroundProcess::readLine(std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (pending.find('\n') == std::string::npos && out_fd >= 0) {
-        pollfd fd = {out_fd, POLLIN, 0};
-        if (poll(&fd, 1, remainingMs(deadline)) <= 0) {
-            return "";
-        }
-        char chunk[4096];
-        const ssize_t got = read(out_fd, chunk, sizeof chunk);
-        if (got <= 0) {
-            close(out_fd);
-            out_fd = -1;
-            break;
-        }
-        pending.append(chunk, static_cast<std::size_t>(got));
+// Reads what is there into pending; false at the deadline or the end of the output.
+bool BackgroundProcess::fill(Clock::time_point deadline) {
+    pollfd fd = {out_fd, POLLIN, 0};
+    if (out_fd < 0 || poll(&fd, 1, remainingMs(deadline)) <= 0) {
+        return false;
     }
-    const std::size_t end = pending.find('\n');
-    if (end == std::string::npos) {
+    char chunk[65536];
+    const ssize_t got = read(out_fd, chunk, sizeof chunk);
+    if (got <= 0) {
+        close(out_fd);
+        out_fd = -1;
+        return false;
+    }
+    pending.append(chunk, static_cast<std::size_t>(got));
+    return true;
+}
+
+std::string BackgroundProcess::readUntil(const std::string& marker,
+                                         std::chrono::milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (pending.find(marker) == std::string::npos && fill(deadline)) {
+    }
+    const std::size_t found = pending.find(marker);
+    const std::size_t end = found == std::string::npos ? pending.size() : found + marker.size();
+    std::string text = pending.substr(0, end);
+    pending.erase(0, end);
+    return text;
+}
+
+std::string BackgroundProcess::readLine(std::chrono::milliseconds timeout) {
+    std::string line = readUntil("\n", timeout);
+    if (line.empty() || line.back() != '\n') {
+        pending.insert(0, line);
         return "";
     }
-    std::string line = pending.substr(0, end);
-    pending.erase(0, end + 1);
+    line.pop_back();
     return line;
 }
 
-int BackgroundProcess::stop() {
+void BackgroundProcess::send(const std::string& text) {
+    if (in_fd >= 0 && write(in_fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        throw std::runtime_error("could not write to the child");
+    }
+}
+
+int BackgroundProcess::waitForExit(std::chrono::milliseconds timeout) {
     if (child <= 0) {
         return -1;
     }
-    kill(child, SIGTERM);
     int status = 0;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(5);
-    while (waitpid(child, &status, WNOHANG) == 0) {
-        if (Clock::now() > deadline) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            break;
-        }
-        usleep(10000);
+    const Clock::time_point deadline = Clock::now() + timeout;
+    pid_t done = 0;
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+        usleep(5000);
+    }
+    if (done == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        status = -1;
     }
     child = -1;
-    if (out_fd >= 0) {
-        close(out_fd);
-        out_fd = -1;
+    for (int* fd : {&in_fd, &out_fd}) {
+        if (*fd >= 0) {
+            close(*fd);
+            *fd = -1;
+        }
     }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return (status != -1 && WIFEXITED(status)) ? WEXITSTATUS(status) : -1;
+}
+
+int BackgroundProcess::finish(std::chrono::milliseconds timeout) {
+    if (in_fd >= 0) {
+        close(in_fd);
+        in_fd = -1;
+    }
+    // Keep draining so a child blocked on a full pipe can still end.
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (fill(deadline)) {
+    }
+    return waitForExit(timeout);
+}
+
+int BackgroundProcess::stop() {
+    if (child > 0) {
+        kill(child, SIGTERM);
+    }
+    return waitForExit(std::chrono::seconds(5));
 }
 
 std::string withoutLibraryTrace(const std::string& transcript) {

@@ -29,12 +29,23 @@ public:
 
     // The next line of its standard output, or "" when none comes before the timeout.
     std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Writes to its standard input.
+    void send(const std::string& text);
+    // Reads its standard output until the marker has come, and returns all read up to it.
+    std::string readUntil(const std::string& marker,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Closes its standard input and waits for it to end; returns the exit status or -1.
+    int finish(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Sends SIGTERM and waits; returns the exit status or -1.
     int stop();
     pid_t pid() const { return child; }
 
 private:
+    bool fill(std::chrono::steady_clock::time_point deadline);
+    int waitForExit(std::chrono::milliseconds timeout);
+
     pid_t child = -1;
+    int in_fd = -1;
     int out_fd = -1;
     std::string pending;
 };

@@ -1,0 +1,30 @@
+# Debian package of tesmar: `cpack -G DEB` in the build folder gives tesmar_<version>_<arch>.deb.
+set(CPACK_PACKAGE_NAME tesmar)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "tesmar developers")
+if(NOT CPACK_PACKAGE_CONTACT)
+  set(CPACK_PACKAGE_CONTACT "tesmar developers <tesmar@localhost>")
+endif()
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive command-line Modbus master")
+# CPack puts the summary on the first line and indents these paragraphs itself.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "tesmar opens one Modbus bus, a TCP client or an RTU master on a serial
+device, and reads commands at a prompt: read holding or input registers
+and show them as a hex dump with 16-bit, 32-bit and float views, write
+holding registers, and keep slave, address, function code and length
+from one command to the next.
+
+The package also holds tesmar-sim, a small Modbus slave with preset
+registers and fault modes for trying tesmar out.")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# The build keeps its debug information; the package ships stripped binaries as Debian does.
+set(CPACK_STRIP_FILES ON)
+# dpkg-shlibdeps reads the ELF files of the package for libmodbus, log4cpp and the C++ runtime;
+# it finds liborvel.so.0 inside the package through the binaries' $ORIGIN run path.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+include(CPack)

@@ -83,6 +83,7 @@ TEST(Startup, RefusedBusSettingsLogOnceAndRegisterCommandsSayNoBus) {
     const std::string refused = "No bus interface (the library refused the bus settings)\n";
     const std::vector<std::vector<std::string>> cases{
         {"-h", ""},
+        {"-d", ""},
         {"-h", std::string(400, '9')},
         {"-d", "/dev/null", "-b", "abc"},
         {"-d", "/dev/null", "-c", "8X1"},

@@ -1,8 +1,8 @@
 #include "options.h"
 
+#include <unistd.h>
 #include <cctype>
 #include <climits>
-#include <unistd.h>
 
 namespace {
 
@@ -64,24 +64,24 @@ StartupSettings parseOptions(int argc, char** argv) {
     int option;
     while ((option = getopt(argc, argv, "?d:p:h:b:c:")) != -1) {
         switch (option) {
-        case 'd':
-            settings.device = optarg;
-            break;
-        case 'p':
-            settings.port = parseOptionNumber(optarg);
-            break;
-        case 'h':
-            settings.host = optarg;
-            break;
-        case 'b':
-            settings.baud = parseOptionNumber(optarg);
-            break;
-        case 'c':
-            settings.format = optarg;
-            break;
-        default:
-            settings.show_usage = true;
-            return settings;
+            case 'd':
+                settings.device = optarg;
+                break;
+            case 'p':
+                settings.port = parseOptionNumber(optarg);
+                break;
+            case 'h':
+                settings.host = optarg;
+                break;
+            case 'b':
+                settings.baud = parseOptionNumber(optarg);
+                break;
+            case 'c':
+                settings.format = optarg;
+                break;
+            default:
+                settings.show_usage = true;
+                return settings;
         }
     }
     return settings;

@@ -30,9 +30,9 @@ void cOrvel::logv(int priority, const char* format, va_list args) {
     }
 }
 
-#define ORVEL_FORWARD(priority)  \
-    va_list args;                \
-    va_start(args, format);      \
+#define ORVEL_FORWARD(priority)   \
+    va_list args;                 \
+    va_start(args, format);       \
     logv(priority, format, args); \
     va_end(args)
 

@@ -39,30 +39,30 @@ void RequestParams::applyToken(const std::string& token, std::vector<std::string
 // Narrow fields take the low bits of the number; address, page and offset stay in step.
 void RequestParams::assign(char tag, uint32_t bits) {
     switch (tag) {
-    case 'a':
-        address = static_cast<uint16_t>(bits);
-        page = static_cast<uint8_t>(address >> 8);
-        offset = static_cast<uint8_t>(address & 0xFF);
-        break;
-    case 'p':
-        page = static_cast<uint8_t>(bits);
-        address = static_cast<uint16_t>(page << 8 | offset);
-        break;
-    case 'o':
-        offset = static_cast<uint8_t>(bits);
-        address = static_cast<uint16_t>(page << 8 | offset);
-        break;
-    case 'l':
-        length = static_cast<uint8_t>(bits);
-        break;
-    case 'f':
-        function_code = static_cast<uint8_t>(bits);
-        break;
-    case 's':
-        slave = static_cast<uint8_t>(bits);
-        break;
-    default:
-        break;
+        case 'a':
+            address = static_cast<uint16_t>(bits);
+            page = static_cast<uint8_t>(address >> 8);
+            offset = static_cast<uint8_t>(address & 0xFF);
+            break;
+        case 'p':
+            page = static_cast<uint8_t>(bits);
+            address = static_cast<uint16_t>(page << 8 | offset);
+            break;
+        case 'o':
+            offset = static_cast<uint8_t>(bits);
+            address = static_cast<uint16_t>(page << 8 | offset);
+            break;
+        case 'l':
+            length = static_cast<uint8_t>(bits);
+            break;
+        case 'f':
+            function_code = static_cast<uint8_t>(bits);
+            break;
+        case 's':
+            slave = static_cast<uint8_t>(bits);
+            break;
+        default:
+            break;
     }
 }
 

@@ -154,8 +154,8 @@ void cTerminal::writeRegisters(std::vector<std::string> words) {
     }
     const std::vector<uint16_t> values = collectWriteValues(words);
     if (values.size() > buffer_registers) {
-        std::cout << "Too many values: " << values.size() << " given, at most "
-                  << buffer_registers << " fit in one write" << std::endl;
+        std::cout << "Too many values: " << values.size() << " given, at most " << buffer_registers
+                  << " fit in one write" << std::endl;
         return;
     }
     std::cout << "Writing to " << params.address << ":" << std::endl;
@@ -165,9 +165,8 @@ void cTerminal::writeRegisters(std::vector<std::string> words) {
     std::copy(values.begin(), values.end(), write_buffer);
 
     modbus_port->set_slave(bus->ctx, params.slave);
-    const int written = modbus_port->write_registers(bus->ctx, params.address,
-                                                     static_cast<uint8_t>(values.size()),
-                                                     write_buffer);
+    const int written = modbus_port->write_registers(
+        bus->ctx, params.address, static_cast<uint8_t>(values.size()), write_buffer);
     if (written < 0) {
         std::cout << "Write bombed" << std::endl;
     } else {

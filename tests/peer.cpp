@@ -1,9 +1,9 @@
 #include "peer.h"
 
+#include <unistd.h>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
-#include <unistd.h>
 
 std::unique_ptr<SimPeer> SimPeer::tcp(const std::string& fault) {
     auto peer = std::make_unique<SimPeer>();
@@ -33,7 +33,8 @@ std::unique_ptr<SimPeer> SimPeer::rtu() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    peer->sim = std::make_unique<BackgroundProcess>(std::vector<std::string>{SIM_BINARY, "-d", slave});
+    peer->sim =
+        std::make_unique<BackgroundProcess>(std::vector<std::string>{SIM_BINARY, "-d", slave});
     const std::string ready = peer->sim->readLine();
     if (ready != "tesmar-sim serving " + slave + " as slave 1") {
         throw std::runtime_error("tesmar-sim did not start: '" + ready + "'");

@@ -16,12 +16,23 @@ std::string echoOf(const std::vector<std::string>& args) {
 
 std::string listing(unsigned slave, unsigned address, unsigned function_code, unsigned length) {
     return "Current Parameter settings:\n"
-           "s=" + std::to_string(slave) + " (Slave Address)\n"
-           "a=" + std::to_string(address) + " (I/O Address)\n"
-           "p=" + std::to_string(address / 256) + " (I/O Page)\n"
-           "o=" + std::to_string(address % 256) + " (I/O Offset)\n"
-           "f=" + std::to_string(function_code) + " (Function Code)\n"
-           "l=" + std::to_string(length) + " (Data Length)\n";
+           "s=" +
+           std::to_string(slave) +
+           " (Slave Address)\n"
+           "a=" +
+           std::to_string(address) +
+           " (I/O Address)\n"
+           "p=" +
+           std::to_string(address / 256) +
+           " (I/O Page)\n"
+           "o=" +
+           std::to_string(address % 256) +
+           " (I/O Offset)\n"
+           "f=" +
+           std::to_string(function_code) +
+           " (Function Code)\n"
+           "l=" +
+           std::to_string(length) + " (Data Length)\n";
 }
 
 const std::string quit_lines = "Closing Bus interface...\nBye Bye\n";

@@ -18,9 +18,17 @@ TEST(SerialFormat, ReadsThreePositionsAndCompletesShortTexts) {
         int stop_bits;
     };
     const Case cases[] = {
-        {"8N1", 8, 'N', 1}, {"7E2", 7, 'E', 2}, {"8N1x", 8, 'N', 1}, {"8E1", 8, 'E', 1},
-        {"7", 7, 'N', 1},   {"", 8, 'N', 1},    {"7O", 7, 'O', 1},   {"xQy", 72, 'Q', 73},
-        {"\xff" "N1", -49, 'N', 1},
+        {"8N1", 8, 'N', 1},
+        {"7E2", 7, 'E', 2},
+        {"8N1x", 8, 'N', 1},
+        {"8E1", 8, 'E', 1},
+        {"7", 7, 'N', 1},
+        {"", 8, 'N', 1},
+        {"7O", 7, 'O', 1},
+        {"xQy", 72, 'Q', 73},
+        {"\xff"
+         "N1",
+         -49, 'N', 1},
     };
     for (const Case& c : cases) {
         const std::string exact(c.text);  // a heap copy of exact length catches reads past the end

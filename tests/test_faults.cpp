@@ -15,8 +15,10 @@ class FaultySlave : public ::testing::TestWithParam<std::string> {};
 TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
     const auto peer = SimPeer::tcp(GetParam());
     const auto started = std::chrono::steady_clock::now();
-    const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nwr 5\nrr l=1\nshow\nq\n");
-    const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const ProcessResult run =
+        runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nwr 5\nrr l=1\nshow\nq\n");
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_FALSE(run.timed_out);
@@ -36,7 +38,9 @@ TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
 INSTANTIATE_TEST_SUITE_P(Modes, FaultySlave,
                          ::testing::Values("txid", "bytecount", "truncated", "garbage", "exception",
                                            "late", "close"),
-                         [](const ::testing::TestParamInfo<std::string>& mode) { return mode.param; });
+                         [](const ::testing::TestParamInfo<std::string>& mode) {
+                             return mode.param;
+                         });
 
 // libmodbus 3.1.6 does not compare the unit id of a TCP reply with the request's, so a reply
 // from the wrong unit is taken as an answer. This pins that down: a library that starts to

@@ -52,41 +52,51 @@ protected:
 TEST_P(PeerSession, ReadsHoldingAndInputRegistersWithTheirViews) {
     std::string log;
     const std::string out = session(
-        "rr\nrr f=4\nrr f=3 a=100 l=2\nrr a=102\nrr a=200 l=9\nrr a=300 l=4\nrr a=0 l=3\nrr a=65535 l=1\n",
+        "rr\nrr f=4\nrr f=3 a=100 l=2\nrr a=102\nrr a=200 l=9\nrr a=300 l=4\nrr a=0 l=3\nrr "
+        "a=65535 l=1\n",
         &log);
-    EXPECT_EQ(out,
-              "Perform read register\nRead a: 0\n" +
-                  dump(2, "+0000   12 34                                             .4              \n") +
-                  "16: 3412 13330\n" + prompt +
-                  "Perform read register\nGot param 'f=4' tag: 'f' val: '4'\nRead a: 0\n" +
-                  dump(2, "+0000   43 21                                             C!              \n") +
-                  "16: 2143 8515\n" + prompt +
-                  "Perform read register\nGot param 'f=3' tag: 'f' val: '3'\n"
-                  "Got param 'a=100' tag: 'a' val: '100'\nAddress: 100\n"
-                  "Got param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 100\n" +
-                  dump(4, "+0000   41 48 00 00                                       AH..            \n") +
-                  "32: 41480000 1095237632\nf :12.500000\n" + prompt +
-                  "Perform read register\nGot param 'a=102' tag: 'a' val: '102'\nAddress: 102\nRead a: 102\n" +
-                  dump(4, "+0000   bf 80 00 00                                       ....            \n") +
-                  "32: BF800000 -1082130432\nf :-1.000000\n" + prompt +
-                  "Perform read register\nGot param 'a=200' tag: 'a' val: '200'\nAddress: 200\n"
-                  "Got param 'l=9' tag: 'l' val: '9'\nLength: 9\nRead a: 200\n" +
-                  dump(18,
-                       "+0000   74 65 73 6d 61 72 20 73 69 6d 75 6c 61 74 6f 72   tesmar simulator\n"
-                       "+0010   00 00                                             ..              \n") +
-                  prompt +
-                  "Perform read register\nGot param 'a=300' tag: 'a' val: '300'\nAddress: 300\n"
-                  "Got param 'l=4' tag: 'l' val: '4'\nLength: 4\nRead a: 300\n" +
-                  dump(8, "+0000   1f 20 7e 7f 80 00 ff 41                           . ~....A        \n") +
-                  prompt +
-                  "Perform read register\nGot param 'a=0' tag: 'a' val: '0'\nAddress: 0\n"
-                  "Got param 'l=3' tag: 'l' val: '3'\nLength: 3\nRead a: 0\n" +
-                  dump(6, "+0000   12 34 56 78 00 00                                 .4Vx..          \n") +
-                  prompt +
-                  "Perform read register\nGot param 'a=65535' tag: 'a' val: '65535'\nAddress: 65535\n"
-                  "Got param 'l=1' tag: 'l' val: '1'\nLength: 1\nRead a: 65535\n" +
-                  dump(2, "+0000   be ef                                             ..              \n") +
-                  "16: EFBE 61374\n" + prompt + quit_lines);
+    EXPECT_EQ(
+        out,
+        "Perform read register\nRead a: 0\n" +
+            dump(2,
+                 "+0000   12 34                                             .4              \n") +
+            "16: 3412 13330\n" + prompt +
+            "Perform read register\nGot param 'f=4' tag: 'f' val: '4'\nRead a: 0\n" +
+            dump(2,
+                 "+0000   43 21                                             C!              \n") +
+            "16: 2143 8515\n" + prompt +
+            "Perform read register\nGot param 'f=3' tag: 'f' val: '3'\n"
+            "Got param 'a=100' tag: 'a' val: '100'\nAddress: 100\n"
+            "Got param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 100\n" +
+            dump(4,
+                 "+0000   41 48 00 00                                       AH..            \n") +
+            "32: 41480000 1095237632\nf :12.500000\n" + prompt +
+            "Perform read register\nGot param 'a=102' tag: 'a' val: '102'\nAddress: 102\nRead a: "
+            "102\n" +
+            dump(4,
+                 "+0000   bf 80 00 00                                       ....            \n") +
+            "32: BF800000 -1082130432\nf :-1.000000\n" + prompt +
+            "Perform read register\nGot param 'a=200' tag: 'a' val: '200'\nAddress: 200\n"
+            "Got param 'l=9' tag: 'l' val: '9'\nLength: 9\nRead a: 200\n" +
+            dump(18,
+                 "+0000   74 65 73 6d 61 72 20 73 69 6d 75 6c 61 74 6f 72   tesmar simulator\n"
+                 "+0010   00 00                                             ..              \n") +
+            prompt +
+            "Perform read register\nGot param 'a=300' tag: 'a' val: '300'\nAddress: 300\n"
+            "Got param 'l=4' tag: 'l' val: '4'\nLength: 4\nRead a: 300\n" +
+            dump(8,
+                 "+0000   1f 20 7e 7f 80 00 ff 41                           . ~....A        \n") +
+            prompt +
+            "Perform read register\nGot param 'a=0' tag: 'a' val: '0'\nAddress: 0\n"
+            "Got param 'l=3' tag: 'l' val: '3'\nLength: 3\nRead a: 0\n" +
+            dump(6,
+                 "+0000   12 34 56 78 00 00                                 .4Vx..          \n") +
+            prompt +
+            "Perform read register\nGot param 'a=65535' tag: 'a' val: '65535'\nAddress: 65535\n"
+            "Got param 'l=1' tag: 'l' val: '1'\nLength: 1\nRead a: 65535\n" +
+            dump(2,
+                 "+0000   be ef                                             ..              \n") +
+            "16: EFBE 61374\n" + prompt + quit_lines);
     for (int count : {1, 2, 9, 4, 3}) {
         EXPECT_NE(log.find("DEBUG cModbus: Received " + std::to_string(count) + " registers\n"),
                   std::string::npos)
@@ -96,15 +106,21 @@ TEST_P(PeerSession, ReadsHoldingAndInputRegistersWithTheirViews) {
 
 TEST_P(PeerSession, RefusedAndFailedReadsShowOnlyTheirAddress) {
     std::string log;
-    const std::string out = session("rr f=6\nrr f=16\nrr f=4 l=126\nrr f=3 l=0\nrr a=65535 l=2\n", &log);
-    EXPECT_EQ(out, "Perform read register\nGot param 'f=6' tag: 'f' val: '6'\nRead a: 0\n" + prompt +
-                       "Perform read register\nGot param 'f=16' tag: 'f' val: '16'\nRead a: 0\n" + prompt +
-                       "Perform read register\nGot param 'f=4' tag: 'f' val: '4'\n"
-                       "Got param 'l=126' tag: 'l' val: '126'\nLength: 126\nRead a: 0\n" + prompt +
-                       "Perform read register\nGot param 'f=3' tag: 'f' val: '3'\n"
-                       "Got param 'l=0' tag: 'l' val: '0'\nLength: 0\nRead a: 0\n" + prompt +
-                       "Perform read register\nGot param 'a=65535' tag: 'a' val: '65535'\nAddress: 65535\n"
-                       "Got param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 65535\n" + prompt + quit_lines);
+    const std::string out =
+        session("rr f=6\nrr f=16\nrr f=4 l=126\nrr f=3 l=0\nrr a=65535 l=2\n", &log);
+    EXPECT_EQ(
+        out,
+        "Perform read register\nGot param 'f=6' tag: 'f' val: '6'\nRead a: 0\n" + prompt +
+            "Perform read register\nGot param 'f=16' tag: 'f' val: '16'\nRead a: 0\n" + prompt +
+            "Perform read register\nGot param 'f=4' tag: 'f' val: '4'\n"
+            "Got param 'l=126' tag: 'l' val: '126'\nLength: 126\nRead a: 0\n" +
+            prompt +
+            "Perform read register\nGot param 'f=3' tag: 'f' val: '3'\n"
+            "Got param 'l=0' tag: 'l' val: '0'\nLength: 0\nRead a: 0\n" +
+            prompt +
+            "Perform read register\nGot param 'a=65535' tag: 'a' val: '65535'\nAddress: 65535\n"
+            "Got param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 65535\n" +
+            prompt + quit_lines);
     EXPECT_NE(log.find("ERROR cModbus: Function code 0x06 is not for reading registers\n"
                        "ERROR cModbus: Function code 0x10 is not for reading registers\n"),
               std::string::npos)
@@ -118,7 +134,8 @@ TEST_P(PeerSession, LargestReadFillsSixteenRows) {
     ASSERT_NE(dump_start, std::string::npos) << out;
     EXPECT_EQ(out.substr(dump_start, 63),
               "--------->                      <--------- (250 bytes from PTR)");
-    const std::string tail = "+00f0   00 00 00 00 00 00 00 00 00 00                     ..........      \n";
+    const std::string tail =
+        "+00f0   00 00 00 00 00 00 00 00 00 00                     ..........      \n";
     EXPECT_NE(out.find(column_header + "+0000   74 65 73 6d"), std::string::npos);
     EXPECT_EQ(out.substr(out.find("+00f0"), tail.size()), tail);
     EXPECT_EQ(out.find("+0100"), std::string::npos);
@@ -128,19 +145,26 @@ TEST_P(PeerSession, LargestReadFillsSixteenRows) {
 TEST_P(PeerSession, WritesAndReadsBack) {
     const std::string out =
         session("wr a=1000 10 DEAD 0X1A zz 12g 12345\nrr l=6\nwr 1 a=2000 2\nrr l=2\nwr a=3000\n");
-    EXPECT_EQ(out, "Perform write register\nGot param 'a=1000' tag: 'a' val: '1000'\nAddress: 1000\n"
-                   "Writing to 1000:\n0x10\n0xdead\n0x1a\n0x0\n0x12\n0xffff\n"
-                   "Sucessfully wrote 6 registers\n" + prompt +
-                   "Perform read register\nGot param 'l=6' tag: 'l' val: '6'\nLength: 6\nRead a: 1000\n" +
-                   dump(12, "+0000   00 10 de ad 00 1a 00 00 00 12 ff ff               ............    \n") +
-                   prompt +
-                   "Perform write register\nGot param 'a=2000' tag: 'a' val: '2000'\nAddress: 2000\n"
-                   "Writing to 2000:\n0x1\n0x2\nSucessfully wrote 2 registers\n" + prompt +
-                   "Perform read register\nGot param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 2000\n" +
-                   dump(4, "+0000   00 01 00 02                                       ....            \n") +
-                   "32: 00010002 65538\nf :0.000000\n" + prompt +
-                   "Perform write register\nGot param 'a=3000' tag: 'a' val: '3000'\nAddress: 3000\n"
-                   "Writing to 3000:\nWrite bombed\n" + prompt + quit_lines);
+    EXPECT_EQ(
+        out,
+        "Perform write register\nGot param 'a=1000' tag: 'a' val: '1000'\nAddress: 1000\n"
+        "Writing to 1000:\n0x10\n0xdead\n0x1a\n0x0\n0x12\n0xffff\n"
+        "Sucessfully wrote 6 registers\n" +
+            prompt +
+            "Perform read register\nGot param 'l=6' tag: 'l' val: '6'\nLength: 6\nRead a: 1000\n" +
+            dump(12,
+                 "+0000   00 10 de ad 00 1a 00 00 00 12 ff ff               ............    \n") +
+            prompt +
+            "Perform write register\nGot param 'a=2000' tag: 'a' val: '2000'\nAddress: 2000\n"
+            "Writing to 2000:\n0x1\n0x2\nSucessfully wrote 2 registers\n" +
+            prompt +
+            "Perform read register\nGot param 'l=2' tag: 'l' val: '2'\nLength: 2\nRead a: 2000\n" +
+            dump(4,
+                 "+0000   00 01 00 02                                       ....            \n") +
+            "32: 00010002 65538\nf :0.000000\n" + prompt +
+            "Perform write register\nGot param 'a=3000' tag: 'a' val: '3000'\nAddress: 3000\n"
+            "Writing to 3000:\nWrite bombed\n" +
+            prompt + quit_lines);
 }
 
 TEST_P(PeerSession, WriteCountLimits) {
@@ -179,10 +203,12 @@ TEST_P(PeerSession, SlaveGoneMidSessionLeavesTheLoopRunning) {
     }());
     tesmar.readUntil("modbus$>");
     tesmar.send("rr s=1 a=100 l=2\n");
-    EXPECT_NE(withoutLibraryTrace(tesmar.readUntil("modbus$>")).find("f :12.500000\n"), std::string::npos);
+    EXPECT_NE(withoutLibraryTrace(tesmar.readUntil("modbus$>")).find("f :12.500000\n"),
+              std::string::npos);
     peer->kill();
     tesmar.send("rr\nwr 5\nshow\nq\n");
-    const std::string rest = withoutLibraryTrace(tesmar.readUntil("Bye Bye\n", std::chrono::seconds(20)));
+    const std::string rest =
+        withoutLibraryTrace(tesmar.readUntil("Bye Bye\n", std::chrono::seconds(20)));
     EXPECT_EQ(rest, "Perform read register\nRead a: 100\n" + prompt +
                         "Perform write register\nWriting to 100:\n0x5\nWrite bombed\n" + prompt +
                         "Setting Parameters\n" + listing(1, 100, 3, 2) + prompt + quit_lines);
@@ -190,6 +216,8 @@ TEST_P(PeerSession, SlaveGoneMidSessionLeavesTheLoopRunning) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Bus, PeerSession, ::testing::Values("tcp", "rtu"),
-                         [](const ::testing::TestParamInfo<std::string>& bus) { return bus.param; });
+                         [](const ::testing::TestParamInfo<std::string>& bus) {
+                             return bus.param;
+                         });
 
 }  // namespace

@@ -13,7 +13,8 @@ const std::string column_header =
 
 std::string rowsOf(const std::vector<uint16_t>& registers) {
     unsigned char image[256];
-    const std::size_t size = registerImage(registers.data(), static_cast<int>(registers.size()), image);
+    const std::size_t size =
+        registerImage(registers.data(), static_cast<int>(registers.size()), image);
     return dumpRows(image, static_cast<int>(size));
 }
 
@@ -21,8 +22,8 @@ TEST(Dump, HeaderShowsTitleRightAlignedSizeAndAddress) {
     const unsigned char data[2] = {0, 0};
     char address[32];
     std::snprintf(address, sizeof address, "%p", static_cast<const void*>(data));
-    EXPECT_EQ(dumpHeader("", data, 2),
-              "--------->                      <--------- (2 bytes from " + std::string(address) + ")\n");
+    EXPECT_EQ(dumpHeader("", data, 2), "--------->                      <--------- (2 bytes from " +
+                                           std::string(address) + ")\n");
     EXPECT_EQ(dumpHeader("title", data, 250).substr(0, 47),
               "--------->                title <--------- (250");
     EXPECT_EQ(dumpHeader("a title longer than twenty", data, 2).substr(0, 38),
@@ -56,7 +57,8 @@ TEST(Dump, SixteenBytesARowWithAPartialLastRowAndNoEmptyOne) {
     EXPECT_EQ(eight.size(), column_header.size() + 75);
 
     for (int count : {16, 24, 125}) {
-        const std::string rows = rowsOf(std::vector<uint16_t>(static_cast<std::size_t>(count), 0x2E2E));
+        const std::string rows =
+            rowsOf(std::vector<uint16_t>(static_cast<std::size_t>(count), 0x2E2E));
         const std::size_t row_count = (static_cast<std::size_t>(count) * 2 + 15) / 16;
         EXPECT_EQ(rows.size(), column_header.size() + row_count * 75) << count;
         const std::string last_label = rows.substr(rows.size() - 75, 5);

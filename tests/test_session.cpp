@@ -46,12 +46,13 @@ TEST(Startup, HelpAndOptionErrorsPrintUsageAndExitZero) {
 }
 
 TEST(Startup, EchoShowsArgumentsAsTypedBeforeParsing) {
-    const std::vector<std::string> args{"extra", "-d", "/nonexistent/tty", "-d",
-                                        "/nonexistent/tty2", "quote\"d"};
+    const std::vector<std::string> args{
+        "extra", "-d", "/nonexistent/tty", "-d", "/nonexistent/tty2", "quote\"d"};
     const ProcessResult run = runTesmar(args, "q\n");
     EXPECT_EQ(run.out, echoOf(args) + prompt + quit_lines);
-    EXPECT_EQ(run.err,
-              "INFO cModbus: Opening master RTU bus on /nonexistent/tty2 with baud 19200 and config\n");
+    EXPECT_EQ(
+        run.err,
+        "INFO cModbus: Opening master RTU bus on /nonexistent/tty2 with baud 19200 and config\n");
     EXPECT_EQ(run.exit_status, 0);
 }
 
@@ -59,7 +60,10 @@ TEST(Startup, HostWinsOverDeviceAndNumbersFollowBaseZero) {
     for (const std::string port : {"0x1F6", "0766", "0b111110110", "-1", "abc", "65536"}) {
         const std::vector<std::string> args{"-d", "/dev/ttyS0", "-h", "", "-p", port};
         const ProcessResult run = runTesmar(args, "q\n");
-        const std::string shown = port == "-1" ? "-1" : port == "abc" ? "0" : port == "65536" ? "65536" : "502";
+        const std::string shown = port == "-1"      ? "-1"
+                                  : port == "abc"   ? "0"
+                                  : port == "65536" ? "65536"
+                                                    : "502";
         EXPECT_EQ(run.err.substr(0, run.err.find('\n') + 1),
                   "INFO cModbus: Opening TCP client bus to :" + shown + "\n");
         EXPECT_EQ(run.exit_status, 0);
@@ -71,7 +75,8 @@ TEST(Startup, TcpToAClosedPortReportsAfterThePrompt) {
     const ProcessResult run = runTesmar(args, "rr\nwr 5\nq\n");
     EXPECT_EQ(withoutLibraryTrace(run.out),
               echoOf(args) + prompt + "Perform read register\nRead a: 0\n" + prompt +
-                  "Perform write register\nWriting to 0:\n0x5\nWrite bombed\n" + prompt + quit_lines);
+                  "Perform write register\nWriting to 0:\n0x5\nWrite bombed\n" + prompt +
+                  quit_lines);
     EXPECT_EQ(run.err.find("INFO cModbus: Opening TCP client bus to 127.0.0.1:1\n"
                            "ERROR cModbus: Modbus did not start at all\n"),
               0u)
@@ -92,10 +97,12 @@ TEST(Startup, RefusedBusSettingsLogOnceAndRegisterCommandsSayNoBus) {
         const ProcessResult run = runTesmar(args, "rr\nwr 1\nwr\nq\n");
         EXPECT_EQ(run.out, echoOf(args) + prompt + "Perform read register\n" + refused + prompt +
                                "Perform write register\n" + refused + prompt +
-                               "Perform write register\nWe need data to write\n" + prompt + quit_lines)
+                               "Perform write register\nWe need data to write\n" + prompt +
+                               quit_lines)
             << args[1];
-        EXPECT_NE(run.err.find("ERROR cModbus: The library refused the bus settings: Invalid argument\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            run.err.find("ERROR cModbus: The library refused the bus settings: Invalid argument\n"),
+            std::string::npos)
             << run.err;
         EXPECT_EQ(run.exit_status, 0);
     }
@@ -112,15 +119,18 @@ TEST(Startup, HostileHostTextIsNeverAFormat) {
 TEST(Startup, UnopenableDeviceLogsOnlyTheOpeningLine) {
     const std::vector<std::string> args{"-d", "/nonexistent/ttyUSB0", "-b", "9600", "-c", "7"};
     const ProcessResult run = runTesmar(args, "rr s=1\nq\n");
-    EXPECT_EQ(run.out, echoOf(args) + prompt + "Perform read register\nGot param 's=1' tag: 's' val: '1'\n" +
+    EXPECT_EQ(run.out, echoOf(args) + prompt +
+                           "Perform read register\nGot param 's=1' tag: 's' val: '1'\n" +
                            "Read a: 0\n" + prompt + quit_lines);
-    EXPECT_EQ(run.err,
-              "INFO cModbus: Opening master RTU bus on /nonexistent/ttyUSB0 with baud 9600 and config\n");
+    EXPECT_EQ(
+        run.err,
+        "INFO cModbus: Opening master RTU bus on /nonexistent/ttyUSB0 with baud 9600 and config\n");
 }
 
 TEST(Loop, CommandWordsAreWholeAndCaseSensitive) {
     std::string input, expected;
-    for (const std::string word : {"rrx", "r", "RR", "Rr", "sets", "sho", "showx", "Q", "QUIT", "qu", "qui", "quitx"}) {
+    for (const std::string word :
+         {"rrx", "r", "RR", "Rr", "sets", "sho", "showx", "Q", "QUIT", "qu", "qui", "quitx"}) {
         input += word + " a=5\n";
         expected += "Dunno about command '" + word + "\n" + prompt;
     }
@@ -135,29 +145,33 @@ TEST(Loop, EmptyBlankAndCarriageReturnLines) {
     const std::string no_word = "we nee a command OK\n" + prompt;
     EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt + no_word + no_word + no_word +
                            "Setting Parameters\nGot param 'a=5' tag: 'a' val: '5'\nAddress: 5\n" +
-                           listing(0, 5, 3, 1) + prompt + "Setting Parameters\n" + listing(0, 5, 3, 1) +
-                           prompt + "Setting Parameters\n" + listing(0, 5, 3, 1) + prompt + "\n" + quit_lines);
+                           listing(0, 5, 3, 1) + prompt + "Setting Parameters\n" +
+                           listing(0, 5, 3, 1) + prompt + "Setting Parameters\n" +
+                           listing(0, 5, 3, 1) + prompt + "\n" + quit_lines);
 }
 
 TEST(Loop, ParametersPersistAcrossCommandsAndWbRbApplyThem) {
-    const ProcessResult run = runTesmar({}, "wb a=5\nrb l=2 s=3\nset rr f=4\nfoo a=9\nshow\nq now\n");
+    const ProcessResult run =
+        runTesmar({}, "wb a=5\nrb l=2 s=3\nset rr f=4\nfoo a=9\nshow\nq now\n");
     EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt +
-                           "Perform write\nGot param 'a=5' tag: 'a' val: '5'\nAddress: 5\n" + prompt +
+                           "Perform write\nGot param 'a=5' tag: 'a' val: '5'\nAddress: 5\n" +
+                           prompt +
                            "Perform read\nGot param 'l=2' tag: 'l' val: '2'\nLength: 2\n"
-                           "Got param 's=3' tag: 's' val: '3'\n" + prompt +
-                           "Setting Parameters\nGot param 'f=4' tag: 'f' val: '4'\n" + listing(3, 5, 4, 2) +
-                           prompt + "Dunno about command 'foo\n" + prompt + "Setting Parameters\n" +
-                           listing(3, 5, 4, 2) + prompt + quit_lines);
+                           "Got param 's=3' tag: 's' val: '3'\n" +
+                           prompt + "Setting Parameters\nGot param 'f=4' tag: 'f' val: '4'\n" +
+                           listing(3, 5, 4, 2) + prompt + "Dunno about command 'foo\n" + prompt +
+                           "Setting Parameters\n" + listing(3, 5, 4, 2) + prompt + quit_lines);
     EXPECT_EQ(run.exit_status, 0);
 }
 
 TEST(Loop, RegisterCommandsWithoutABusTouchNothing) {
     const ProcessResult run = runTesmar({}, "rr a=7\nwr\nwr 1 2\nquit");
     const std::string hint = "No bus interface (start tesmar with -h <host> or -d <device>)\n";
-    EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt +
-                           "Perform read register\nGot param 'a=7' tag: 'a' val: '7'\nAddress: 7\n" + hint +
-                           prompt + "Perform write register\nWe need data to write\n" + prompt +
-                           "Perform write register\n" + hint + prompt + quit_lines);
+    EXPECT_EQ(run.out,
+              echoOf({}) + no_bus + prompt +
+                  "Perform read register\nGot param 'a=7' tag: 'a' val: '7'\nAddress: 7\n" + hint +
+                  prompt + "Perform write register\nWe need data to write\n" + prompt +
+                  "Perform write register\n" + hint + prompt + quit_lines);
     EXPECT_EQ(run.err, "");
 }
 
@@ -167,9 +181,11 @@ TEST(Loop, EndOfInputEndsLikeQuitEvenMidLine) {
     EXPECT_EQ(empty.exit_status, 0);
 
     const ProcessResult unfinished = runTesmar({}, "show\nset a=3");
-    EXPECT_EQ(unfinished.out, echoOf({}) + no_bus + prompt + "Setting Parameters\n" + listing(0, 0, 3, 1) +
-                                  prompt + "Setting Parameters\nGot param 'a=3' tag: 'a' val: '3'\n"
-                                  "Address: 3\n" + listing(0, 3, 3, 1) + prompt + "\n" + quit_lines);
+    EXPECT_EQ(unfinished.out, echoOf({}) + no_bus + prompt + "Setting Parameters\n" +
+                                  listing(0, 0, 3, 1) + prompt +
+                                  "Setting Parameters\nGot param 'a=3' tag: 'a' val: '3'\n"
+                                  "Address: 3\n" +
+                                  listing(0, 3, 3, 1) + prompt + "\n" + quit_lines);
     EXPECT_EQ(unfinished.exit_status, 0);
 }
 
@@ -179,9 +195,11 @@ TEST(Loop, HostileInputIsSurvived) {
         huge += " x";
     }
     std::string binary("\x01\x02\x00\xff\xfe rr\x00 \x7f\n", 12);
-    const ProcessResult run = runTesmar({}, huge + "\n" + binary + "wr" + std::string(130 * 2, ' ') + "\nq\n");
-    EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt + "Setting Parameters\n" + listing(0, 0, 3, 1) + prompt +
-                           "Dunno about command '" + std::string("\x01\x02\x00\xff\xfe", 5) + "\n" + prompt +
+    const ProcessResult run =
+        runTesmar({}, huge + "\n" + binary + "wr" + std::string(130 * 2, ' ') + "\nq\n");
+    EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt + "Setting Parameters\n" + listing(0, 0, 3, 1) +
+                           prompt + "Dunno about command '" +
+                           std::string("\x01\x02\x00\xff\xfe", 5) + "\n" + prompt +
                            "Perform write register\nWe need data to write\n" + prompt + quit_lines);
     EXPECT_EQ(run.exit_status, 0);
 }

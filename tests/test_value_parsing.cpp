@@ -9,11 +9,18 @@ TEST(DecimalValue, StreamRulesWithEmptyMeaningNone) {
     const struct {
         const char* text;
         int32_t value;
-    } cases[] = {{"258", 258},           {"-1", -1},          {"+7", 7},
-                 {"0x10", 0},            {"12abc", 12},       {"abc", 0},
-                 {"5=6", 5},             {"99999999999", 2147483647},
-                 {"-99999999999", -2147483647 - 1},           {" 3", 3},
-                 {"-", 0},               {"007", 7}};
+    } cases[] = {{"258", 258},
+                 {"-1", -1},
+                 {"+7", 7},
+                 {"0x10", 0},
+                 {"12abc", 12},
+                 {"abc", 0},
+                 {"5=6", 5},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1},
+                 {" 3", 3},
+                 {"-", 0},
+                 {"007", 7}};
     for (const auto& c : cases) {
         EXPECT_EQ(parseDecimalValue(c.text), c.value) << c.text;
     }
@@ -23,9 +30,9 @@ TEST(HexWord, HexDigitsWithOptionalPrefixSaturating) {
     const struct {
         const char* text;
         uint16_t value;
-    } cases[] = {{"DEAD", 0xDEAD}, {"dead", 0xDEAD}, {"0X1A", 0x1A}, {"0x1a", 0x1A},
-                 {"zz", 0},        {"12g", 0x12},    {"12345", 0xFFFF}, {"ffff", 0xFFFF},
-                 {"10000", 0xFFFF}, {"0", 0},        {"0x", 0},      {"7", 7}};
+    } cases[] = {{"DEAD", 0xDEAD},  {"dead", 0xDEAD}, {"0X1A", 0x1A},    {"0x1a", 0x1A},
+                 {"zz", 0},         {"12g", 0x12},    {"12345", 0xFFFF}, {"ffff", 0xFFFF},
+                 {"10000", 0xFFFF}, {"0", 0},         {"0x", 0},         {"7", 7}};
     for (const auto& c : cases) {
         EXPECT_EQ(parseHexWord(c.text), c.value) << c.text;
     }

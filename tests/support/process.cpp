@@ -1,16 +1,16 @@
 #include "process.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <regex>
 #include <stdexcept>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
@@ -49,7 +49,8 @@ void fillStatus(int status, ProcessResult& result) {
 }
 
 int remainingMs(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 

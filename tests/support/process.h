@@ -1,8 +1,8 @@
 #pragma once
 
+#include <sys/types.h>
 #include <chrono>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // What a finished child process left behind.

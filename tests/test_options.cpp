@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "options.h"
-#include "usage.h"
 
 namespace {
 
@@ -100,19 +99,6 @@ TEST(Options, HelpAndEveryErrorAskForUsage) {
          {std::vector<std::string>{"-?"}, {"-x"}, {"-p"}, {"-h", "h", "-c"}, {"-d", "x", "-Z"}}) {
         EXPECT_TRUE(parse(words).show_usage) << words.back();
     }
-}
-
-TEST(Usage, TextIsExact) {
-    EXPECT_EQ(usageText(),
-              "tesmar - Modbus command line interface\n"
-              "Usage: tesmar [-? -p <port> -h <host> -d <device> -c <serconf]\n"
-              "\n"
-              "-?\tShows this help message\n"
-              "-p\tTCP port number default is 502\n"
-              "-h\tTCP Host\n"
-              "-d\tDevice Filename for RTU connection\n"
-              "-b\tRTU Baud Rate default 19200\n"
-              "-c\tSerial Port Character format string. Default is 8N1\n");
 }
 
 }  // namespace

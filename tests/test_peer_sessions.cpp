@@ -35,6 +35,8 @@ protected:
         }
         const std::string setup = "Setting Parameters\nGot param 's=1' tag: 's' val: '1'\n";
         std::string out = withoutLibraryTrace(run.out);
+        // Only the TCP bus has the library trace its frames.
+        EXPECT_EQ(out != run.out, peer->isTcp());
         const std::size_t start = out.find(setup);
         EXPECT_NE(start, std::string::npos) << out;
         if (start == std::string::npos) {

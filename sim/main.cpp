@@ -74,8 +74,8 @@ struct Options {
     bool verbose = false;
 };
 
-bool parseNumber(const char *text, long min, long max, int &out) {
-    char *end = nullptr;
+bool parseNumber(const char* text, long min, long max, int& out) {
+    char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
     if (errno != 0 || end == text || *end != '\0' || value < min || value > max) {
@@ -85,7 +85,7 @@ bool parseNumber(const char *text, long min, long max, int &out) {
     return true;
 }
 
-bool parseFormat(const char *text, Options &o) {
+bool parseFormat(const char* text, Options& o) {
     if (std::strlen(text) != 3 || text[0] < '5' || text[0] > '8' ||
         std::strchr("NEO", text[1]) == nullptr || (text[2] != '1' && text[2] != '2')) {
         return false;
@@ -97,33 +97,52 @@ bool parseFormat(const char *text, Options &o) {
 }
 
 // Returns -1 to go on, otherwise the exit status.
-int parseArgs(int argc, char **argv, Options &o) {
+int parseArgs(int argc, char** argv, Options& o) {
     static const option kLong[] = {{"help", no_argument, nullptr, 'h'}, {}};
     int c;
     // optopt stays 0 for a literal -?, getopt sets it for unknown options.
     while ((optopt = 0, c = getopt_long(argc, argv, "p:a:d:b:c:s:f:v?", kLong, nullptr)) != -1) {
         bool ok = true;
         switch (c) {
-        case 'p': ok = parseNumber(optarg, 0, 65535, o.port); break;
-        case 'a': o.addr = optarg; break;
-        case 'd': o.device = optarg; break;
-        case 'b': ok = parseNumber(optarg, 1, 4000000, o.baud); break;
-        case 'c': ok = parseFormat(optarg, o); break;
-        case 's': ok = parseNumber(optarg, 1, 247, o.slave); break;
-        case 'v': o.verbose = true; break;
-        case 'f': {
-            const auto fault = tesmar::sim::parseFault(optarg);
-            ok = fault.has_value();
-            o.fault = fault.value_or(Fault::None);
-            break;
-        }
-        case 'h': std::fputs(kUsage, stdout); return 0;
-        default:
-            if (c == '?' && optopt == 0) {
+            case 'p':
+                ok = parseNumber(optarg, 0, 65535, o.port);
+                break;
+            case 'a': {
+                in_addr unused{};
+                ok = inet_pton(AF_INET, optarg, &unused) == 1;
+                o.addr = optarg;
+                break;
+            }
+            case 'd':
+                o.device = optarg;
+                break;
+            case 'b':
+                ok = parseNumber(optarg, 1, 4000000, o.baud);
+                break;
+            case 'c':
+                ok = parseFormat(optarg, o);
+                break;
+            case 's':
+                ok = parseNumber(optarg, 1, 247, o.slave);
+                break;
+            case 'v':
+                o.verbose = true;
+                break;
+            case 'f': {
+                const auto fault = tesmar::sim::parseFault(optarg);
+                ok = fault.has_value();
+                o.fault = fault.value_or(Fault::None);
+                break;
+            }
+            case 'h':
                 std::fputs(kUsage, stdout);
                 return 0;
-            }
-            ok = false;
+            default:
+                if (c == '?' && optopt == 0) {
+                    std::fputs(kUsage, stdout);
+                    return 0;
+                }
+                ok = false;
         }
         if (!ok) {
             if (c != '?') {
@@ -144,7 +163,7 @@ int parseArgs(int argc, char **argv, Options &o) {
     return -1;
 }
 
-bool sendAll(int fd, const std::vector<uint8_t> &bytes) {
+bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
     for (std::size_t done = 0; done < bytes.size();) {
         const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
         if (n < 0 && errno != EINTR) {
@@ -156,27 +175,27 @@ bool sendAll(int fd, const std::vector<uint8_t> &bytes) {
 }
 
 // Answers one request; false means the connection is to be closed.
-bool serve(modbus_t *ctx, int fd, const uint8_t *req, int len, modbus_mapping_t *map,
-           Fault fault, const sigset_t &waitMask) {
+bool serve(modbus_t* ctx, int fd, const uint8_t* req, int len, modbus_mapping_t* map, Fault fault,
+           const sigset_t& waitMask) {
     switch (fault) {
-    case Fault::None:
-        modbus_reply(ctx, req, len, map);
-        return true;
-    case Fault::Exception:
-        modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
-        return true;
-    case Fault::Close:
-        return false;
-    case Fault::Late: {
-        // pselect rather than sleep so that SIGTERM cuts the wait short.
-        const timespec delay{1, 500000000};
-        if (pselect(0, nullptr, nullptr, nullptr, &delay, &waitMask) == 0) {
+        case Fault::None:
             modbus_reply(ctx, req, len, map);
+            return true;
+        case Fault::Exception:
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
+            return true;
+        case Fault::Close:
+            return false;
+        case Fault::Late: {
+            // pselect rather than sleep so that SIGTERM cuts the wait short.
+            const timespec delay{1, 500000000};
+            if (pselect(0, nullptr, nullptr, nullptr, &delay, &waitMask) == 0) {
+                modbus_reply(ctx, req, len, map);
+            }
+            return true;
         }
-        return true;
-    }
-    default:
-        break;
+        default:
+            break;
     }
     std::vector<uint8_t> reply;
     const int code = tesmar::sim::buildReply(req, len, map, reply);
@@ -190,8 +209,8 @@ bool serve(modbus_t *ctx, int fd, const uint8_t *req, int len, modbus_mapping_t 
 
 // Serves until a signal arrives. TCP passes its listening socket; RTU passes -1 and
 // keeps the device open whatever arrives on it.
-void serveLoop(modbus_t *ctx, int listenFd, modbus_mapping_t *map, Fault fault,
-               const sigset_t &waitMask) {
+void serveLoop(modbus_t* ctx, int listenFd, modbus_mapping_t* map, Fault fault,
+               const sigset_t& waitMask) {
     fd_set watched;
     FD_ZERO(&watched);
     int maxFd = listenFd >= 0 ? listenFd : modbus_get_socket(ctx);
@@ -222,8 +241,8 @@ void serveLoop(modbus_t *ctx, int listenFd, modbus_mapping_t *map, Fault fault,
             }
             modbus_set_socket(ctx, fd);
             const int len = modbus_receive(ctx, req);
-            const bool keep = len < 0 ? listenFd < 0
-                                      : len == 0 || serve(ctx, fd, req, len, map, fault, waitMask);
+            const bool keep =
+                len < 0 ? listenFd < 0 : len == 0 || serve(ctx, fd, req, len, map, fault, waitMask);
             if (!keep) {
                 close(fd);
                 FD_CLR(fd, &watched);
@@ -242,7 +261,7 @@ void serveLoop(modbus_t *ctx, int listenFd, modbus_mapping_t *map, Fault fault,
 }
 
 // Prints the readiness line; returns the listening socket for TCP, or -2 on failure.
-int start(modbus_t *ctx, const Options &o) {
+int start(modbus_t* ctx, const Options& o) {
     if (!o.device.empty()) {
         if (modbus_set_slave(ctx, o.slave) < 0 || modbus_connect(ctx) < 0) {
             std::fprintf(stderr, "tesmar-sim: %s: %s\n", o.device.c_str(), modbus_strerror(errno));
@@ -254,7 +273,7 @@ int start(modbus_t *ctx, const Options &o) {
     const int listenFd = modbus_tcp_listen(ctx, 8);
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
-    if (listenFd < 0 || getsockname(listenFd, reinterpret_cast<sockaddr *>(&bound), &size) < 0) {
+    if (listenFd < 0 || getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &size) < 0) {
         std::fprintf(stderr, "tesmar-sim: listen on %s:%d: %s\n", o.addr.c_str(), o.port,
                      modbus_strerror(errno));
         return -2;
@@ -263,9 +282,9 @@ int start(modbus_t *ctx, const Options &o) {
     return listenFd;
 }
 
-} // namespace
+}  // namespace
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     Options o;
     if (const int status = parseArgs(argc, argv, o); status >= 0) {
         return status;
@@ -278,17 +297,16 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGTERM);
     sigaddset(&stopSignals, SIGINT);
     sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
-    struct sigaction sa{};
+    struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
-    modbus_t *ctx = o.device.empty()
-                        ? modbus_new_tcp(o.addr.c_str(), o.port)
-                        : modbus_new_rtu(o.device.c_str(), o.baud, o.parity, o.dataBits,
-                                         o.stopBits);
-    modbus_mapping_t *map = tesmar::sim::newPresetMapping();
+    modbus_t* ctx = o.device.empty() ? modbus_new_tcp(o.addr.c_str(), o.port)
+                                     : modbus_new_rtu(o.device.c_str(), o.baud, o.parity,
+                                                      o.dataBits, o.stopBits);
+    modbus_mapping_t* map = tesmar::sim::newPresetMapping();
     if (ctx == nullptr || map == nullptr) {
         std::fprintf(stderr, "tesmar-sim: %s\n", modbus_strerror(errno));
         modbus_mapping_free(map);

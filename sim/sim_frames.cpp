@@ -9,31 +9,31 @@ namespace {
 constexpr int kFullRange = 65536;
 constexpr std::size_t kFunction = kMbapLength;
 
-uint16_t getWord(const uint8_t *p) {
+uint16_t getWord(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] << 8 | p[1]);
 }
 
-void setWord(std::vector<uint8_t> &frame, std::size_t at, unsigned value) {
+void setWord(std::vector<uint8_t>& frame, std::size_t at, unsigned value) {
     frame[at] = static_cast<uint8_t>(value >> 8);
     frame[at + 1] = static_cast<uint8_t>(value);
 }
 
-void pushWord(std::vector<uint8_t> &frame, unsigned value) {
+void pushWord(std::vector<uint8_t>& frame, unsigned value) {
     frame.push_back(static_cast<uint8_t>(value >> 8));
     frame.push_back(static_cast<uint8_t>(value));
 }
 
 // The MBAP length field counts the unit id and the PDU.
-void fixMbapLength(std::vector<uint8_t> &frame) {
+void fixMbapLength(std::vector<uint8_t>& frame) {
     setWord(frame, 4, static_cast<unsigned>(frame.size() - 6));
 }
 
-void setBoth(modbus_mapping_t *map, int addr, uint16_t value) {
+void setBoth(modbus_mapping_t* map, int addr, uint16_t value) {
     map->tab_registers[addr] = value;
     map->tab_input_registers[addr] = value;
 }
 
-} // namespace
+}  // namespace
 
 std::optional<Fault> parseFault(std::string_view name) {
     struct Entry {
@@ -47,7 +47,7 @@ std::optional<Fault> parseFault(std::string_view name) {
         {"exception", Fault::Exception}, {"late", Fault::Late},
         {"close", Fault::Close},
     };
-    for (const Entry &e : kModes) {
+    for (const Entry& e : kModes) {
         if (e.name == name) {
             return e.fault;
         }
@@ -55,8 +55,8 @@ std::optional<Fault> parseFault(std::string_view name) {
     return std::nullopt;
 }
 
-modbus_mapping_t *newPresetMapping() {
-    modbus_mapping_t *map = modbus_mapping_new(kFullRange, kFullRange, kFullRange, kFullRange);
+modbus_mapping_t* newPresetMapping() {
+    modbus_mapping_t* map = modbus_mapping_new(kFullRange, kFullRange, kFullRange, kFullRange);
     if (map == nullptr) {
         return nullptr;
     }
@@ -64,16 +64,15 @@ modbus_mapping_t *newPresetMapping() {
         int addr;
         uint16_t value;
     } kPresets[] = {
-        {0, 0x1234},   {1, 0x5678},   {100, 0x4148}, {101, 0x0000}, {102, 0xBF80},
-        {103, 0x0000}, {300, 0x1F20}, {301, 0x7E7F}, {302, 0x8000}, {303, 0xFF41},
-        {65535, 0xBEEF},
+        {0, 0x1234},   {1, 0x5678},   {100, 0x4148}, {101, 0x0000}, {102, 0xBF80},   {103, 0x0000},
+        {300, 0x1F20}, {301, 0x7E7F}, {302, 0x8000}, {303, 0xFF41}, {65535, 0xBEEF},
     };
-    for (const auto &p : kPresets) {
+    for (const auto& p : kPresets) {
         setBoth(map, p.addr, p.value);
     }
     static constexpr std::string_view kText = "tesmar simulator";
     for (std::size_t i = 0; i + 1 < kText.size(); i += 2) {
-        const auto pair = reinterpret_cast<const uint8_t *>(kText.data() + i);
+        const auto pair = reinterpret_cast<const uint8_t*>(kText.data() + i);
         setBoth(map, 200 + static_cast<int>(i / 2), getWord(pair));
     }
     // Lets a master tell FC3 from FC4 at address 0.
@@ -81,15 +80,15 @@ modbus_mapping_t *newPresetMapping() {
     return map;
 }
 
-int buildReply(const uint8_t *req, int reqLength, modbus_mapping_t *map,
-               std::vector<uint8_t> &reply) {
+int buildReply(const uint8_t* req, int reqLength, modbus_mapping_t* map,
+               std::vector<uint8_t>& reply) {
     const auto length = static_cast<std::size_t>(reqLength);
     if (length <= kFunction) {
         return MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
     }
     const uint8_t function = req[kFunction];
-    const bool isRead = function == MODBUS_FC_READ_HOLDING_REGISTERS ||
-                        function == MODBUS_FC_READ_INPUT_REGISTERS;
+    const bool isRead =
+        function == MODBUS_FC_READ_HOLDING_REGISTERS || function == MODBUS_FC_READ_INPUT_REGISTERS;
     if (!isRead && function != MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
         return MODBUS_EXCEPTION_ILLEGAL_FUNCTION;
     }
@@ -108,14 +107,14 @@ int buildReply(const uint8_t *req, int reqLength, modbus_mapping_t *map,
     }
 
     const std::size_t data = kFunction + 6;
-    if (!isRead && (length < data + 2 * static_cast<std::size_t>(count) ||
-                    req[kFunction + 5] != count * 2)) {
+    if (!isRead &&
+        (length < data + 2 * static_cast<std::size_t>(count) || req[kFunction + 5] != count * 2)) {
         return MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE;
     }
 
     reply.assign(req, req + kFunction + 1);
     if (isRead) {
-        const uint16_t *regs = holding ? map->tab_registers : map->tab_input_registers;
+        const uint16_t* regs = holding ? map->tab_registers : map->tab_input_registers;
         reply.push_back(static_cast<uint8_t>(count * 2));
         for (int i = 0; i < count; ++i) {
             pushWord(reply, regs[addr + i]);
@@ -131,38 +130,38 @@ int buildReply(const uint8_t *req, int reqLength, modbus_mapping_t *map,
     return 0;
 }
 
-void applyFault(Fault fault, std::vector<uint8_t> &reply) {
+void applyFault(Fault fault, std::vector<uint8_t>& reply) {
     if (reply.size() < kFunction + 3) {
         return;
     }
     static constexpr uint8_t kGarbage[] = {0x5A, 0xC3, 0x00, 0x11, 0x7F, 0xE2,
                                            0x09, 0x9D, 0x44, 0xB0, 0x2E, 0xF1};
     switch (fault) {
-    case Fault::Txid:
-        setWord(reply, 0, getWord(reply.data()) + 1u);
-        break;
-    case Fault::Unit:
-        ++reply[6];
-        break;
-    case Fault::ByteCount:
-        if (reply[kFunction] == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
-            setWord(reply, kFunction + 3, getWord(&reply[kFunction + 3]) + 1u);
-        } else {
-            // Drop a data byte too, so only the byte count disagrees with the request.
-            --reply[kFunction + 1];
-            reply.pop_back();
-            fixMbapLength(reply);
-        }
-        break;
-    case Fault::Truncated:
-        reply.resize(reply.size() / 2);
-        break;
-    case Fault::Garbage:
-        reply.assign(std::begin(kGarbage), std::end(kGarbage));
-        break;
-    default:
-        break;
+        case Fault::Txid:
+            setWord(reply, 0, getWord(reply.data()) + 1u);
+            break;
+        case Fault::Unit:
+            ++reply[6];
+            break;
+        case Fault::ByteCount:
+            if (reply[kFunction] == MODBUS_FC_WRITE_MULTIPLE_REGISTERS) {
+                setWord(reply, kFunction + 3, getWord(&reply[kFunction + 3]) + 1u);
+            } else {
+                // Drop a data byte too, so only the byte count disagrees with the request.
+                --reply[kFunction + 1];
+                reply.pop_back();
+                fixMbapLength(reply);
+            }
+            break;
+        case Fault::Truncated:
+            reply.resize(reply.size() / 2);
+            break;
+        case Fault::Garbage:
+            reply.assign(std::begin(kGarbage), std::end(kGarbage));
+            break;
+        default:
+            break;
     }
 }
 
-} // namespace tesmar::sim
+}  // namespace tesmar::sim

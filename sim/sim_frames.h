@@ -21,16 +21,16 @@ std::optional<Fault> parseFault(std::string_view name);
 
 // Full-range mapping (65536 of every kind) holding the presets listed in the usage text.
 // Returns nullptr when out of memory; release with modbus_mapping_free.
-modbus_mapping_t *newPresetMapping();
+modbus_mapping_t* newPresetMapping();
 
 // Answers an FC3, FC4 or FC16 TCP request as a correct slave would, storing FC16 writes
 // in map. Returns 0 with the frame in reply, or the exception code the request deserves.
-int buildReply(const uint8_t *req, int reqLength, modbus_mapping_t *map,
-               std::vector<uint8_t> &reply);
+int buildReply(const uint8_t* req, int reqLength, modbus_mapping_t* map,
+               std::vector<uint8_t>& reply);
 
 // Corrupts a reply from buildReply; modes that do not alter reply bytes leave it alone.
-void applyFault(Fault fault, std::vector<uint8_t> &reply);
+void applyFault(Fault fault, std::vector<uint8_t>& reply);
 
-} // namespace tesmar::sim
+}  // namespace tesmar::sim
 
 #endif

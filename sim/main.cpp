@@ -241,6 +241,13 @@ void serveLoop(modbus_t* ctx, int listenFd, modbus_mapping_t* map, Fault fault,
             }
             modbus_set_socket(ctx, fd);
             const int len = modbus_receive(ctx, req);
+            if (len < 0 && listenFd < 0 && errno == ECONNRESET) {
+                // The far end of the serial line hung up (a pty whose peer went): nothing more
+                // can arrive, and waiting on it would spin.
+                std::fputs("tesmar-sim: the serial line hung up\n", stderr);
+                g_stop = 1;
+                break;
+            }
             const bool keep =
                 len < 0 ? listenFd < 0 : len == 0 || serve(ctx, fd, req, len, map, fault, waitMask);
             if (!keep) {

@@ -1,15 +1,17 @@
 #include "cOrvel.h"
 
 #include <cstdarg>
-#include <iostream>
+#include <unistd.h>
 
 #include <log4cpp/Category.hh>
-#include <log4cpp/OstreamAppender.hh>
+#include <log4cpp/FileAppender.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 
 void cOrvel::init(OrvelPiority threshold) {
-    auto* appender = new log4cpp::OstreamAppender("stderr", &std::cerr);
+    // Straight to the descriptor, one write a line: through std::cerr, every log line would
+    // first flush the operator's output, which is tied to it.
+    auto* appender = new log4cpp::FileAppender("stderr", ::dup(STDERR_FILENO));
     auto* layout = new log4cpp::PatternLayout();
     layout->setConversionPattern("%p %c: %m%n");
     appender->setLayout(layout);

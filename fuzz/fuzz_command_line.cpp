@@ -70,15 +70,15 @@ int fakeRead(modbus_t* ctx, int address, int count, uint16_t* dest) {
         dest[i] = static_cast<uint16_t>(fill_seed * 0x9E37u + static_cast<unsigned>(i) * 0x0101u);
     }
     switch (read_reply) {
-    case ReadReply::all:
-        return count;
-    case ReadReply::failure:
-        errno = ECONNRESET;
-        return -1;
-    case ReadReply::none:
-        return 0;
-    case ReadReply::one_too_many:
-        return count + 1;
+        case ReadReply::all:
+            return count;
+        case ReadReply::failure:
+            errno = ECONNRESET;
+            return -1;
+        case ReadReply::none:
+            return 0;
+        case ReadReply::one_too_many:
+            return count + 1;
     }
     return count;
 }
@@ -98,8 +98,8 @@ int fakeWrite(modbus_t* ctx, int address, int count, const uint16_t* src) {
 }
 
 const ModbusPort fake_port = {
-    fakeNewTcp,   fakeNewRtu, fakeSetDebug, fakeCtxCall,  fakeCtxCall, fakeSetSerialMode,
-    fakeSetTimeout, fakeClose, fakeSetSlave, fakeRead,    fakeRead,    fakeWrite,
+    fakeNewTcp,     fakeNewRtu, fakeSetDebug, fakeCtxCall, fakeCtxCall, fakeSetSerialMode,
+    fakeSetTimeout, fakeClose,  fakeSetSlave, fakeRead,    fakeRead,    fakeWrite,
 };
 
 cModbus* refused_bus = nullptr;
@@ -137,20 +137,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     const unsigned flags = data[0];
     switch (flags & 3u) {
-    case 0:
-        cModbus::instance = nullptr;
-        modbus_port = &libmodbus_port;
-        break;
-    case 1:
-        cModbus::instance = refused_bus;
-        modbus_port = &libmodbus_port;
-        break;
-    default:
-        cModbus::instance = answering_bus;
-        modbus_port = &fake_port;
-        read_reply = static_cast<ReadReply>((flags >> 2) & 3u);
-        fill_seed = flags >> 4;
-        break;
+        case 0:
+            cModbus::instance = nullptr;
+            modbus_port = &libmodbus_port;
+            break;
+        case 1:
+            cModbus::instance = refused_bus;
+            modbus_port = &libmodbus_port;
+            break;
+        default:
+            cModbus::instance = answering_bus;
+            modbus_port = &fake_port;
+            read_reply = static_cast<ReadReply>((flags >> 2) & 3u);
+            fill_seed = flags >> 4;
+            break;
     }
 
     const std::string text(reinterpret_cast<const char*>(data + 1), size - 1);

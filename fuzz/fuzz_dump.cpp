@@ -69,7 +69,8 @@ void checkHeader(const char* title, const void* data, int size) {
 void checkViews(const uint16_t* registers, int count) {
     const std::string views = registerViews(registers, count);
     if (count == 1) {
-        const unsigned swapped = static_cast<unsigned>((registers[0] & 0xFF) << 8 | registers[0] >> 8);
+        const unsigned swapped =
+            static_cast<unsigned>((registers[0] & 0xFF) << 8 | registers[0] >> 8);
         unsigned hex = 0;
         int number = -1;
         check(std::sscanf(views.c_str(), "16: %4X %d", &hex, &number) == 2);

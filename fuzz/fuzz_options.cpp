@@ -85,7 +85,8 @@ void checkOptions(const uint8_t* data, std::size_t size) {
     while (start < size) {
         const void* nul = std::memchr(data + start, 0, size - start);
         const std::size_t end =
-            nul != nullptr ? static_cast<std::size_t>(static_cast<const uint8_t*>(nul) - data) : size;
+            nul != nullptr ? static_cast<std::size_t>(static_cast<const uint8_t*>(nul) - data)
+                           : size;
         const std::size_t length = end - start;
         words.emplace_back(new char[length + 1]);
         std::memcpy(words.back().get(), data + start, length);

@@ -5,16 +5,33 @@
 
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>
-#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Layout.hh>
+#include <log4cpp/LoggingEvent.hh>
 #include <log4cpp/Priority.hh>
+
+namespace {
+
+// "LEVEL category: message", one line. Simpler and cheaper than a pattern layout, which reads
+// the clock and builds a stream for every line.
+class LineLayout : public log4cpp::Layout {
+public:
+    std::string format(const log4cpp::LoggingEvent& event) override {
+        const std::string& level = log4cpp::Priority::getPriorityName(event.priority);
+        std::string line;
+        line.reserve(level.size() + event.categoryName.size() + event.message.size() + 4);
+        line.append(level).append(" ").append(event.categoryName).append(": ");
+        line.append(event.message).append("\n");
+        return line;
+    }
+};
+
+}  // namespace
 
 void cOrvel::init(OrvelPiority threshold) {
     // Straight to the descriptor, one write a line: through std::cerr, every log line would
     // first flush the operator's output, which is tied to it.
     auto* appender = new log4cpp::FileAppender("stderr", ::dup(STDERR_FILENO));
-    auto* layout = new log4cpp::PatternLayout();
-    layout->setConversionPattern("%p %c: %m%n");
-    appender->setLayout(layout);
+    appender->setLayout(new LineLayout());
 
     log4cpp::Category& root = log4cpp::Category::getRoot();
     root.removeAllAppenders();

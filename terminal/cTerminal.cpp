@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <sstream>
 
 #include "cModbus.h"
 #include "modbus_port.h"
@@ -28,13 +27,24 @@ void reportNoBus() {
     }
 }
 
+// True when standard input already holds unread bytes, so the next line comes without waiting.
+bool inputWaiting() {
+    return stdin->_IO_read_ptr < stdin->_IO_read_end;
+}
+
 }  // namespace
 
 cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>") {
+    // The prompt is flushed below before a read would wait, rather than before every read, so
+    // a scripted session does not pay a write for each prompt that nobody is waiting to see.
+    std::cin.tie(nullptr);
     std::cout << std::endl << prompt;
 }
 
 bool cTerminal::processLine() {
+    if (!inputWaiting()) {
+        std::cout.flush();
+    }
     std::string line;
     if (!std::getline(std::cin, line)) {
         // Nothing more can arrive: end the prompt line and leave as quit does.
@@ -49,12 +59,16 @@ bool cTerminal::processLine() {
     return true;
 }
 
+// White space as the classic locale has it; a stream extraction would split the same way but
+// costs a stream and its locale on every line.
 std::vector<std::string> cTerminal::splitWords(std::string line) {
+    static const char white_space[] = " \t\n\v\f\r";
     std::vector<std::string> words;
-    std::stringstream stream(line);
-    std::string word;
-    while (stream >> word) {
-        words.push_back(word);
+    std::size_t start = line.find_first_not_of(white_space);
+    while (start != std::string::npos) {
+        const std::size_t end = line.find_first_of(white_space, start);
+        words.emplace_back(line, start, end == std::string::npos ? end : end - start);
+        start = line.find_first_not_of(white_space, end);
     }
     return words;
 }
@@ -130,8 +144,8 @@ void cTerminal::readRegisters() {
         bus->error("Function code 0x%02X is not for reading registers", params.function_code);
         return;
     }
-    // The library never delivers more than it was asked for; the bound keeps the image safe.
-    if (count < 1 || count > params.length) {
+    // The library never delivers more than it was asked for; the bounds keep the image safe.
+    if (count < 1 || count > params.length || count > static_cast<int>(buffer_registers)) {
         return;
     }
     bus->debug("Received %d registers", count);

@@ -1,6 +1,7 @@
 #include "cOrvel.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <unistd.h>
 
 #include <log4cpp/Category.hh>
@@ -25,11 +26,15 @@ public:
     }
 };
 
+// Whether standard output is a terminal, where log lines must not overtake its pending text.
+bool output_on_terminal = false;
+
 }  // namespace
 
 void cOrvel::init(OrvelPiority threshold) {
+    output_on_terminal = ::isatty(STDOUT_FILENO) != 0;
     // Straight to the descriptor, one write a line: through std::cerr, every log line would
-    // first flush the operator's output, which is tied to it.
+    // first flush the operator's output, which is tied to it, even into a pipe or a file.
     auto* appender = new log4cpp::FileAppender("stderr", ::dup(STDERR_FILENO));
     appender->setLayout(new LineLayout());
 
@@ -45,6 +50,9 @@ cOrvel::cOrvel(const char* category_name)
 // Categories inherit the root's threshold and appender, so one check and one layout serve all.
 void cOrvel::logv(int priority, const char* format, va_list args) {
     if (category->isPriorityEnabled(priority)) {
+        if (output_on_terminal) {
+            std::fflush(stdout);  // e.g. the prompt, written just before the bus starts
+        }
         category->logva(priority, format, args);
     }
 }

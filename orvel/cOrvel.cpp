@@ -1,8 +1,8 @@
 #include "cOrvel.h"
 
+#include <unistd.h>
 #include <cstdarg>
 #include <cstdio>
-#include <unistd.h>
 
 #include <log4cpp/Category.hh>
 #include <log4cpp/FileAppender.hh>

@@ -29,152 +29,67 @@ TEST(RequestParams, NewBlockListsTheDefaults) {
               "l=1 (Data Length)\n");
 }
 
-struct TokenCase {
-    Lines words;
-    Lines printed;
-    unsigned address, page, offset, length, slave, function_code;
-};
+// The fields in one line, so a case states the whole outcome at a glance.
+std::string fieldsOf(const RequestParams& params) {
+    return "a=" + std::to_string(params.address) + " p=" + std::to_string(params.page) +
+           " o=" + std::to_string(params.offset) + " l=" + std::to_string(params.length) +
+           " s=" + std::to_string(params.slave) + " f=" + std::to_string(params.function_code);
+}
 
 TEST(RequestParams, TokensApplyInOrderWithWrappingAndClamping) {
-    const TokenCase cases[] = {
-        {{"set"}, {}, 0, 0, 0, 1, 0, 3},
-        {{"set", "a=258"},
-         {"Got param 'a=258' tag: 'a' val: '258'", "Address: 258"},
-         258,
-         1,
-         2,
-         1,
-         0,
-         3},
+    const struct {
+        Lines words;
+        Lines printed;
+        std::string fields;
+    } cases[] = {
+        // clang-format off
+        {{"set"}, {}, "a=0 p=0 o=0 l=1 s=0 f=3"},
+        {{"set", "a=258"}, {"Got param 'a=258' tag: 'a' val: '258'", "Address: 258"},
+         "a=258 p=1 o=2 l=1 s=0 f=3"},
         {{"set", "p=2", "o=3"},
          {"Got param 'p=2' tag: 'p' val: '2'", "Got param 'o=3' tag: 'o' val: '3'"},
-         515,
-         2,
-         3,
-         1,
-         0,
-         3},
-        {{"set", "a=70000"},
-         {"Got param 'a=70000' tag: 'a' val: '70000'", "Address: 4464"},
-         4464,
-         17,
-         112,
-         1,
-         0,
-         3},
-        {{"set", "a=-1"},
-         {"Got param 'a=-1' tag: 'a' val: '-1'", "Address: 65535"},
-         65535,
-         255,
-         255,
-         1,
-         0,
-         3},
-        {{"set", "l=300"},
-         {"Got param 'l=300' tag: 'l' val: '300'", "Length: 44"},
-         0,
-         0,
-         0,
-         44,
-         0,
-         3},
-        {{"set", "a=0x10"},
-         {"Got param 'a=0x10' tag: 'a' val: '0x10'", "Address: 0"},
-         0,
-         0,
-         0,
-         1,
-         0,
-         3},
+         "a=515 p=2 o=3 l=1 s=0 f=3"},
+        {{"set", "a=70000"}, {"Got param 'a=70000' tag: 'a' val: '70000'", "Address: 4464"},
+         "a=4464 p=17 o=112 l=1 s=0 f=3"},
+        {{"set", "a=-1"}, {"Got param 'a=-1' tag: 'a' val: '-1'", "Address: 65535"},
+         "a=65535 p=255 o=255 l=1 s=0 f=3"},
+        {{"set", "l=300"}, {"Got param 'l=300' tag: 'l' val: '300'", "Length: 44"},
+         "a=0 p=0 o=0 l=44 s=0 f=3"},
+        {{"set", "a=0x10"}, {"Got param 'a=0x10' tag: 'a' val: '0x10'", "Address: 0"},
+         "a=0 p=0 o=0 l=1 s=0 f=3"},
         {{"set", "a=12abc", "s=abc"},
          {"Got param 'a=12abc' tag: 'a' val: '12abc'", "Address: 12",
           "Got param 's=abc' tag: 's' val: 'abc'"},
-         12,
-         0,
-         12,
-         1,
-         0,
-         3},
-        {{"set", "f=99999999999"},
-         {"Got param 'f=99999999999' tag: 'f' val: '99999999999'"},
-         0,
-         0,
-         0,
-         1,
-         0,
-         255},
-        {{"set", "f=-99999999999"},
-         {"Got param 'f=-99999999999' tag: 'f' val: '-99999999999'"},
-         0,
-         0,
-         0,
-         1,
-         0,
-         0},
+         "a=12 p=0 o=12 l=1 s=0 f=3"},
+        {{"set", "f=99999999999"}, {"Got param 'f=99999999999' tag: 'f' val: '99999999999'"},
+         "a=0 p=0 o=0 l=1 s=0 f=255"},
+        {{"set", "f=-99999999999"}, {"Got param 'f=-99999999999' tag: 'f' val: '-99999999999'"},
+         "a=0 p=0 o=0 l=1 s=0 f=0"},
         {{"set", "al=5", "A=5"},
          {"Got param 'al=5' tag: 'al' val: '5'", "Unknown parameter 'al'",
           "Got param 'A=5' tag: 'A' val: '5'", "Unknown parameter 'A'"},
-         0,
-         0,
-         0,
-         1,
-         0,
-         3},
-        {{"set", "=5"},
-         {"Got param '=5' tag: '' val: '5'", "Unknown parameter ''"},
-         0,
-         0,
-         0,
-         1,
-         0,
-         3},
-        {{"set", "a=5=6"},
-         {"Got param 'a=5=6' tag: 'a' val: '5=6'", "Address: 5"},
-         5,
-         0,
-         5,
-         1,
-         0,
-         3},
-        {{"set", "10", "rr"}, {}, 0, 0, 0, 1, 0, 3},
+         "a=0 p=0 o=0 l=1 s=0 f=3"},
+        {{"set", "=5"}, {"Got param '=5' tag: '' val: '5'", "Unknown parameter ''"},
+         "a=0 p=0 o=0 l=1 s=0 f=3"},
+        {{"set", "a=5=6"}, {"Got param 'a=5=6' tag: 'a' val: '5=6'", "Address: 5"},
+         "a=5 p=0 o=5 l=1 s=0 f=3"},
+        {{"set", "10", "rr"}, {}, "a=0 p=0 o=0 l=1 s=0 f=3"},
         {{"set", "a=256", "o=5"},
-         {"Got param 'a=256' tag: 'a' val: '256'", "Address: 256",
-          "Got param 'o=5' tag: 'o' val: '5'"},
-         261,
-         1,
-         5,
-         1,
-         0,
-         3},
+         {"Got param 'a=256' tag: 'a' val: '256'", "Address: 256", "Got param 'o=5' tag: 'o' val: '5'"},
+         "a=261 p=1 o=5 l=1 s=0 f=3"},
         {{"set", "o=5", "a=256"},
-         {"Got param 'o=5' tag: 'o' val: '5'", "Got param 'a=256' tag: 'a' val: '256'",
-          "Address: 256"},
-         256,
-         1,
-         0,
-         1,
-         0,
-         3},
+         {"Got param 'o=5' tag: 'o' val: '5'", "Got param 'a=256' tag: 'a' val: '256'", "Address: 256"},
+         "a=256 p=1 o=0 l=1 s=0 f=3"},
         {{"set", "s=-1", "s=+7", "l=0"},
          {"Got param 's=-1' tag: 's' val: '-1'", "Got param 's=+7' tag: 's' val: '+7'",
           "Got param 'l=0' tag: 'l' val: '0'", "Length: 0"},
-         0,
-         0,
-         0,
-         0,
-         7,
-         3},
+         "a=0 p=0 o=0 l=0 s=7 f=3"},
+        // clang-format on
     };
-    for (const TokenCase& c : cases) {
+    for (const auto& c : cases) {
         RequestParams params;
         EXPECT_EQ(params.applyTokens(c.words), c.printed) << c.words.back();
-        EXPECT_EQ(params.address, c.address) << c.words.back();
-        EXPECT_EQ(params.page, c.page) << c.words.back();
-        EXPECT_EQ(params.offset, c.offset) << c.words.back();
-        EXPECT_EQ(params.length, c.length) << c.words.back();
-        EXPECT_EQ(params.slave, c.slave) << c.words.back();
-        EXPECT_EQ(params.function_code, c.function_code) << c.words.back();
-        EXPECT_EQ(params.address, params.page * 256 + params.offset);
+        EXPECT_EQ(fieldsOf(params), c.fields) << c.words.back();
     }
 }
 

@@ -1,6 +1,6 @@
 # Sourced by the scripts: starts tesmar-sim and stops it again.
 #   start_sim SIM_BINARY [options...]  sets SIM_PID and SIM_PORT (TCP) once the simulator is ready
-#   stop_sim                           stops it (also run on exit)
+#   stop_sim                           stops it; callers run it from their exit trap
 
 start_sim() {
   local binary=$1
@@ -10,7 +10,6 @@ start_sim() {
   mkfifo "$fifo"
   "$binary" -p 0 "$@" >"$fifo" &
   SIM_PID=$!
-  trap stop_sim EXIT
   local line=""
   # The simulator says when it listens and on which port.
   read -r -t 10 line <"$fifo" || true

@@ -27,28 +27,16 @@ int32_t low32(unsigned long value) {
     return static_cast<int32_t>(static_cast<uint32_t>(value & 0xFFFFFFFFUL));
 }
 
-// What parseOptionNumber must give: glibc's strtoul in base 0, except for the 0b prefix, which
-// base 0 knows only from glibc 2.38 on; binary is summed here with strtoul's sign and saturation.
+// What parseOptionNumber must give: glibc's strtoul in base 0. That base knows the 0b prefix only
+// from glibc 2.38 on, so there the same text without its prefix goes to strtoul in base 2.
 int32_t expectedNumber(const char* text) {
-    const char* p = text;
-    while (std::isspace(static_cast<unsigned char>(*p))) {
-        ++p;
-    }
-    const bool negative = *p == '-';
-    if (*p == '+' || *p == '-') {
-        ++p;
-    }
+    const char* p = text + std::strspn(text, " \t\n\v\f\r");
+    p += (*p == '+' || *p == '-') ? 1 : 0;
     if (p[0] != '0' || (p[1] != 'b' && p[1] != 'B') || (p[2] != '0' && p[2] != '1')) {
         return low32(std::strtoul(text, nullptr, 0));
     }
-    unsigned long value = 0;
-    for (p += 2; *p == '0' || *p == '1'; ++p) {
-        if (value > (ULONG_MAX >> 1)) {
-            return low32(ULONG_MAX);
-        }
-        value = value << 1 | static_cast<unsigned long>(*p - '0');
-    }
-    return low32(negative ? 0UL - value : value);
+    const std::string without_prefix = std::string(text, p) + (p + 2);
+    return low32(std::strtoul(without_prefix.c_str(), nullptr, 2));
 }
 
 void checkSerialFormat(const char* text, std::size_t length) {

@@ -1,9 +1,10 @@
 # Debian package of tesmar: `cpack -G DEB` in the build folder gives tesmar_<version>_<arch>.deb.
 set(CPACK_PACKAGE_NAME tesmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_PACKAGE_VENDOR "tesmar developers")
 if(NOT CPACK_PACKAGE_CONTACT)
-  set(CPACK_PACKAGE_CONTACT "tesmar developers <tesmar@localhost>")
+  set(CPACK_PACKAGE_CONTACT "tesmar developers <tesmar@example.org>")
 endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "interactive command-line Modbus master")
 # CPack puts the summary on the first line and indents these paragraphs itself.
@@ -26,5 +27,19 @@ set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps reads the ELF files of the package for libmodbus, log4cpp and the C++ runtime;
 # it finds liborvel.so.0 inside the package through the binaries' $ORIGIN run path.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+
+# The licence is the package's copyright file; Debian wants a changelog beside it, gzipped.
+set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tesmar)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${doc_dir} RENAME copyright)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${PROJECT_BINARY_DIR}/changelog.Debian @ONLY)
+if(GZIP_PROGRAM)
+  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz
+    COMMAND ${GZIP_PROGRAM} -9 -n -c ${PROJECT_BINARY_DIR}/changelog.Debian > changelog.Debian.gz
+    DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian
+    WORKING_DIRECTORY ${PROJECT_BINARY_DIR}
+    VERBATIM)
+  add_custom_target(tesmar_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/changelog.Debian.gz)
+  install(FILES ${PROJECT_BINARY_DIR}/changelog.Debian.gz DESTINATION ${doc_dir})
+endif()
 
 include(CPack)

@@ -12,8 +12,7 @@
 
 namespace {
 
-// "LEVEL category: message", one line. Simpler and cheaper than a pattern layout, which reads
-// the clock and builds a stream for every line.
+// "LEVEL category: message", one line.
 class LineLayout : public log4cpp::Layout {
 public:
     std::string format(const log4cpp::LoggingEvent& event) override {

@@ -4,6 +4,53 @@
 
 #include "value_parsing.h"
 
+namespace {
+
+// Narrow fields keep the low bits of the number; address, page and offset stay in step.
+void setAddress(RequestParams& params, uint32_t bits) {
+    params.address = static_cast<uint16_t>(bits);
+    params.page = static_cast<uint8_t>(params.address >> 8);
+    params.offset = static_cast<uint8_t>(params.address & 0xFF);
+}
+
+void setPage(RequestParams& params, uint32_t bits) {
+    setAddress(params, (bits & 0xFF) << 8 | params.offset);
+}
+
+void setOffset(RequestParams& params, uint32_t bits) {
+    setAddress(params, static_cast<uint32_t>(params.page) << 8 | (bits & 0xFF));
+}
+
+// The parameter tags, the field each sets, and the line that shows the new value, if any.
+struct Tag {
+    char name;
+    void (*set)(RequestParams&, uint32_t);
+    std::string (*shown)(const RequestParams&);
+};
+
+const Tag tags[] = {
+    {'a', setAddress,
+     [](const RequestParams& p) { return "Address: " + std::to_string(p.address); }},
+    {'p', setPage, nullptr},
+    {'o', setOffset, nullptr},
+    {'l', [](RequestParams& p, uint32_t bits) { p.length = static_cast<uint8_t>(bits); },
+     [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }},
+    {'f', [](RequestParams& p, uint32_t bits) { p.function_code = static_cast<uint8_t>(bits); },
+     nullptr},
+    {'s', [](RequestParams& p, uint32_t bits) { p.slave = static_cast<uint8_t>(bits); }, nullptr},
+};
+
+const Tag* findTag(const std::string& name) {
+    for (const Tag& tag : tags) {
+        if (name.size() == 1 && name[0] == tag.name) {
+            return &tag;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
 std::vector<std::string> RequestParams::applyTokens(const std::vector<std::string>& tokens) {
     std::vector<std::string> lines;
     for (std::size_t i = 1; i < tokens.size(); ++i) {
@@ -17,52 +64,21 @@ void RequestParams::applyToken(const std::string& token, std::vector<std::string
     if (equals == std::string::npos) {
         return;
     }
-    const std::string tag = token.substr(0, equals);
+    const std::string name = token.substr(0, equals);
     const std::string value = token.substr(equals + 1);
-    lines.push_back("Got param '" + token + "' tag: '" + tag + "' val: '" + value + "'");
+    lines.push_back("Got param '" + token + "' tag: '" + name + "' val: '" + value + "'");
 
-    if (tag.size() != 1 || std::string("apolfs").find(tag[0]) == std::string::npos) {
-        lines.push_back("Unknown parameter '" + tag + "'");
+    const Tag* tag = findTag(name);
+    if (tag == nullptr) {
+        lines.push_back("Unknown parameter '" + name + "'");
         return;
     }
     // An empty value leaves the field as it was.
     if (const std::optional<int32_t> number = parseDecimalValue(value)) {
-        assign(tag[0], static_cast<uint32_t>(*number));
+        tag->set(*this, static_cast<uint32_t>(*number));
     }
-    if (tag[0] == 'a') {
-        lines.push_back("Address: " + std::to_string(address));
-    } else if (tag[0] == 'l') {
-        lines.push_back("Length: " + std::to_string(length));
-    }
-}
-
-// Narrow fields take the low bits of the number; address, page and offset stay in step.
-void RequestParams::assign(char tag, uint32_t bits) {
-    switch (tag) {
-        case 'a':
-            address = static_cast<uint16_t>(bits);
-            page = static_cast<uint8_t>(address >> 8);
-            offset = static_cast<uint8_t>(address & 0xFF);
-            break;
-        case 'p':
-            page = static_cast<uint8_t>(bits);
-            address = static_cast<uint16_t>(page << 8 | offset);
-            break;
-        case 'o':
-            offset = static_cast<uint8_t>(bits);
-            address = static_cast<uint16_t>(page << 8 | offset);
-            break;
-        case 'l':
-            length = static_cast<uint8_t>(bits);
-            break;
-        case 'f':
-            function_code = static_cast<uint8_t>(bits);
-            break;
-        case 's':
-            slave = static_cast<uint8_t>(bits);
-            break;
-        default:
-            break;
+    if (tag->shown != nullptr) {
+        lines.push_back(tag->shown(*this));
     }
 }
 

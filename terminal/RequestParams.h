@@ -22,5 +22,4 @@ struct RequestParams {
 
 private:
     void applyToken(const std::string& token, std::vector<std::string>& lines);
-    void assign(char tag, uint32_t bits);
 };

@@ -59,8 +59,7 @@ bool cTerminal::processLine() {
     return true;
 }
 
-// White space as the classic locale has it; a stream extraction would split the same way but
-// costs a stream and its locale on every line.
+// Words are runs of anything but the classic locale's white space.
 std::vector<std::string> cTerminal::splitWords(std::string line) {
     static const char white_space[] = " \t\n\v\f\r";
     std::vector<std::string> words;

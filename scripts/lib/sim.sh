@@ -5,15 +5,15 @@
 start_sim() {
   local binary=$1
   shift
-  local fifo
-  fifo=$(mktemp -u /tmp/tesmar-sim.XXXXXX)
-  mkfifo "$fifo"
-  "$binary" -p 0 "$@" >"$fifo" &
+  local fifo_dir
+  fifo_dir=$(mktemp -d)
+  mkfifo "$fifo_dir/ready"
+  "$binary" -p 0 "$@" >"$fifo_dir/ready" &
   SIM_PID=$!
   local line=""
   # The simulator says when it listens and on which port.
-  read -r -t 10 line <"$fifo" || true
-  rm -f "$fifo"
+  read -r -t 10 line <"$fifo_dir/ready" || true
+  rm -rf "$fifo_dir"
   case "$line" in
     "tesmar-sim listening on "*) SIM_PORT=${line##*:} ;;
     *)
@@ -24,7 +24,7 @@ start_sim() {
 }
 
 stop_sim() {
-  if [ -n "${SIM_PID:-}" ]; then
+  if [[ -n "${SIM_PID:-}" ]]; then
     kill "$SIM_PID" 2>/dev/null || true
     wait "$SIM_PID" 2>/dev/null || true
     SIM_PID=""

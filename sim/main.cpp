@@ -1,8 +1,7 @@
-// tesmar-sim: a Modbus TCP/RTU slave with fixed presets and optional faulty replies.
-#include "sim_frames.h"
-
+// tesmar-sim: a Modbus TCP/RTU slave with preset registers and optional faulty replies.
 #include <arpa/inet.h>
 #include <getopt.h>
+#include <modbus.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
@@ -10,24 +9,31 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <vector>
 
-using tesmar::sim::Fault;
+#include "sim/faults.h"
+#include "sim/registers.h"
+#include "sim/request_log.h"
+#include "sim/slave.h"
 
 namespace {
 
-volatile std::sig_atomic_t g_stop = 0;
+volatile std::sig_atomic_t stop_requested = 0;
 
 void onSignal(int) {
-    g_stop = 1;
+    stop_requested = 1;
 }
 
-const char kUsage[] = R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-f MODE] [-v]
-       tesmar-sim -d DEVICE [-b BAUD] [-c FORMAT] [-s SLAVE] [-v]
+const char usage[] =
+    R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-s UNIT] [-f MODE [-D MS] [-n N]] [-l] [-v]
+       tesmar-sim -d DEVICE [-b BAUD] [-c FORMAT] [-s SLAVE] [-f MODE [-D MS] [-n N]] [-l] [-v]
 
 Modbus slave simulator for trying out tesmar. Once ready it prints
 "tesmar-sim listening on ADDR:PORT" or "tesmar-sim serving DEVICE as slave N".
@@ -37,17 +43,25 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
   -d DEVICE   serve Modbus RTU on a serial device instead of TCP
   -b BAUD     serial speed (default 19200)
   -c FORMAT   data bits, parity N/E/O, stop bits (default 8N1)
-  -s SLAVE    RTU slave id 1-247 (default 1)
-  -f MODE     answer every request wrongly (TCP only):
+  -s SLAVE    RTU: slave address 1-247 (default 1); TCP: answer only this unit
+              id 0-255 and no other (default: every unit)
+  -f MODE     answer requests wrongly (TCP and RTU unless marked):
                 none       correct replies (default)
-                txid       transaction id off by one
-                unit       unit id off by one
+                txid       transaction id off by one (TCP only)
+                unit       reply from the next unit id or slave address
                 bytecount  read byte count one short, write count one more
                 truncated  first half of the reply only
-                garbage    12 garbage bytes
-                exception  exception 4 (server device failure)
-                late       correct reply after 1.5 s
-                close      drop the connection without replying
+                garbage    12 garbage bytes instead of the reply
+                crc        reply with a broken checksum (RTU only)
+                noise      the correct reply behind 300 zero bytes (TCP)
+                           or 12 garbage bytes (RTU)
+                exception  exception 4 (server device failure), nothing written
+                late       correct reply after the -D delay
+                silent     no reply, nothing written
+                close      TCP: drop the connection; RTU: as silent
+  -D MS       delay of a late reply in milliseconds (default 1500)
+  -n N        fault only the first N requests, then answer correctly
+  -l          log one line per request on stderr
   -v          libmodbus debug output (on stderr)
   -?, --help  show this help
 
@@ -58,7 +72,7 @@ Presets, in holding and input registers alike (everything else 0):
   200-207   "tesmar simulator", two characters per register, high byte first
   300-303   0x1F20 0x7E7F 0x8000 0xFF41 (printable boundaries)
   65535     0xBEEF
-Writes (FC6, FC16) go to the holding registers.
+Served: function codes 1-6, 15 and 16; writes go to the coils and holding registers.
 )";
 
 struct Options {
@@ -66,11 +80,12 @@ struct Options {
     int port = 1502;
     std::string device;
     int baud = 19200;
-    int dataBits = 8;
+    int data_bits = 8;
     char parity = 'N';
-    int stopBits = 1;
-    int slave = 1;
-    Fault fault = Fault::None;
+    int stop_bits = 1;
+    int slave = -1;  // -1: not given
+    FaultPlan faults;
+    bool log = false;
     bool verbose = false;
 };
 
@@ -90,82 +105,101 @@ bool parseFormat(const char* text, Options& o) {
         std::strchr("NEO", text[1]) == nullptr || (text[2] != '1' && text[2] != '2')) {
         return false;
     }
-    o.dataBits = text[0] - '0';
+    o.data_bits = text[0] - '0';
     o.parity = text[1];
-    o.stopBits = text[2] - '0';
+    o.stop_bits = text[2] - '0';
     return true;
 }
 
-// Returns -1 to go on, otherwise the exit status.
-int parseArgs(int argc, char** argv, Options& o) {
-    static const option kLong[] = {{"help", no_argument, nullptr, 'h'}, {}};
+bool parseOption(int c, const char* value, Options& o) {
+    switch (c) {
+        case 'p':
+            return parseNumber(value, 0, 65535, o.port);
+        case 'a': {
+            in_addr unused{};
+            o.addr = value;
+            return inet_pton(AF_INET, value, &unused) == 1;
+        }
+        case 'd':
+            o.device = value;
+            return true;
+        case 'b':
+            return parseNumber(value, 1, 4000000, o.baud);
+        case 'c':
+            return parseFormat(value, o);
+        case 's':
+            return parseNumber(value, 0, 255, o.slave);
+        case 'f': {
+            const auto fault = parseFault(value);
+            o.faults.fault = fault.value_or(Fault::none);
+            return fault.has_value();
+        }
+        case 'D':
+            return parseNumber(value, 0, 3600000, o.faults.delay_ms);
+        case 'n': {
+            int count = 0;
+            const bool ok = parseNumber(value, 0, INT_MAX, count);
+            o.faults.count = count;
+            return ok;
+        }
+        default:
+            return false;
+    }
+}
+
+// The exit status when the options end the program (usage asked for or refused).
+struct ParseResult {
+    bool go_on;
+    int status;
+};
+
+ParseResult parseArgs(int argc, char** argv, Options& o) {
+    static const option long_options[] = {{"help", no_argument, nullptr, 'h'}, {}};
     int c;
     // optopt stays 0 for a literal -?, getopt sets it for unknown options.
-    while ((optopt = 0, c = getopt_long(argc, argv, "p:a:d:b:c:s:f:v?", kLong, nullptr)) != -1) {
-        bool ok = true;
-        switch (c) {
-            case 'p':
-                ok = parseNumber(optarg, 0, 65535, o.port);
-                break;
-            case 'a': {
-                in_addr unused{};
-                ok = inet_pton(AF_INET, optarg, &unused) == 1;
-                o.addr = optarg;
-                break;
-            }
-            case 'd':
-                o.device = optarg;
-                break;
-            case 'b':
-                ok = parseNumber(optarg, 1, 4000000, o.baud);
-                break;
-            case 'c':
-                ok = parseFormat(optarg, o);
-                break;
-            case 's':
-                ok = parseNumber(optarg, 1, 247, o.slave);
-                break;
-            case 'v':
-                o.verbose = true;
-                break;
-            case 'f': {
-                const auto fault = tesmar::sim::parseFault(optarg);
-                ok = fault.has_value();
-                o.fault = fault.value_or(Fault::None);
-                break;
-            }
-            case 'h':
-                std::fputs(kUsage, stdout);
-                return 0;
-            default:
-                if (c == '?' && optopt == 0) {
-                    std::fputs(kUsage, stdout);
-                    return 0;
-                }
-                ok = false;
+    while ((optopt = 0,
+            c = getopt_long(argc, argv, "p:a:d:b:c:s:f:D:n:lv?", long_options, nullptr)) != -1) {
+        if (c == 'h' || (c == '?' && optopt == 0)) {
+            std::fputs(usage, stdout);
+            return {false, 0};
         }
-        if (!ok) {
+        if (c == 'l' || c == 'v') {
+            (c == 'l' ? o.log : o.verbose) = true;
+            continue;
+        }
+        if (c == '?' || !parseOption(c, optarg, o)) {
             if (c != '?') {
                 std::fprintf(stderr, "tesmar-sim: bad value for -%c: %s\n", c, optarg);
             }
-            std::fputs(kUsage, stderr);
-            return 2;
+            std::fputs(usage, stderr);
+            return {false, 2};
         }
     }
     if (optind != argc) {
-        std::fprintf(stderr, "tesmar-sim: unexpected argument: %s\n%s", argv[optind], kUsage);
-        return 2;
+        std::fprintf(stderr, "tesmar-sim: unexpected argument: %s\n%s", argv[optind], usage);
+        return {false, 2};
     }
-    if (!o.device.empty() && o.fault != Fault::None) {
-        std::fputs("tesmar-sim: fault modes work over TCP only\n", stderr);
-        return 2;
+    const Transport transport = o.device.empty() ? Transport::tcp : Transport::rtu;
+    if (!faultFits(o.faults.fault, transport)) {
+        std::fprintf(stderr, "tesmar-sim: fault mode %s works over %s only\n",
+                     faultName(o.faults.fault).c_str(),
+                     transport == Transport::tcp ? "RTU" : "TCP");
+        return {false, 2};
     }
-    return -1;
+    if (transport == Transport::rtu) {
+        o.slave = o.slave < 0 ? 1 : o.slave;
+        if (o.slave < 1 || o.slave > 247) {
+            std::fputs("tesmar-sim: an RTU slave address is 1 to 247\n", stderr);
+            return {false, 2};
+        }
+    }
+    return {true, 0};
 }
 
-bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
+bool writeAll(int fd, const std::vector<uint8_t>& bytes, bool socket) {
     for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+        const ssize_t n = socket ? send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
+                                 : write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno != EINTR) {
             return false;
         }
@@ -174,164 +208,213 @@ bool sendAll(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
-// Answers one request; false means the connection is to be closed.
-bool serve(modbus_t* ctx, int fd, const uint8_t* req, int len, modbus_mapping_t* map, Fault fault,
-           const sigset_t& waitMask) {
-    switch (fault) {
-        case Fault::None:
-            modbus_reply(ctx, req, len, map);
-            return true;
-        case Fault::Exception:
-            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_SLAVE_OR_SERVER_FAILURE);
-            return true;
-        case Fault::Close:
-            return false;
-        case Fault::Late: {
-            // pselect rather than sleep so that SIGTERM cuts the wait short.
-            const timespec delay{1, 500000000};
-            if (pselect(0, nullptr, nullptr, nullptr, &delay, &waitMask) == 0) {
-                modbus_reply(ctx, req, len, map);
-            }
-            return true;
-        }
-        default:
-            break;
+std::string nowText() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return logTime(now.tv_sec, now.tv_nsec / 1000000);
+}
+
+std::string peerName(int fd) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    char text[INET_ADDRSTRLEN] = "?";
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0) {
+        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
     }
-    std::vector<uint8_t> reply;
-    const int code = tesmar::sim::buildReply(req, len, map, reply);
-    if (code != 0) {
-        modbus_reply_exception(ctx, req, static_cast<unsigned>(code));
+    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
+}
+
+// The serving state shared by all connections.
+struct Server {
+    modbus_t* ctx;
+    Transport transport;
+    int unit;  // the only unit served, or -1 for all
+    RegisterMap map;
+    FaultPlan faults;
+    bool log;
+    bool verbose;
+    sigset_t wait_mask;
+};
+
+// Answers one request frame; false means the connection is to be closed.
+bool serve(Server& s, int fd, const uint8_t* req, int len, const std::string& client) {
+    const auto length = static_cast<std::size_t>(len);
+    const Response response = respond(s.transport, req, length, s.unit, s.map, s.faults);
+    if (s.log) {
+        std::fflush(stdout);
+        const std::string line = requestLine(
+            nowText(), client, decodeRequest(s.transport, req, length), outcomeText(response));
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    if (response.close) {
+        return false;
+    }
+    if (response.frame.empty()) {
         return true;
     }
-    tesmar::sim::applyFault(fault, reply);
-    return sendAll(fd, reply);
+    if (response.delay_ms > 0) {
+        // pselect rather than sleep so that SIGTERM cuts the wait short.
+        const timespec delay{response.delay_ms / 1000, response.delay_ms % 1000 * 1000000L};
+        if (pselect(0, nullptr, nullptr, nullptr, &delay, &s.wait_mask) != 0) {
+            return true;
+        }
+    }
+    if (s.verbose) {
+        for (const uint8_t byte : response.frame) {
+            std::printf("[%.2X]", byte);
+        }
+        std::printf("\n");
+    }
+    return writeAll(fd, response.frame, s.transport == Transport::tcp);
 }
 
 // Serves until a signal arrives. TCP passes its listening socket; RTU passes -1 and
 // keeps the device open whatever arrives on it.
-void serveLoop(modbus_t* ctx, int listenFd, modbus_mapping_t* map, Fault fault,
-               const sigset_t& waitMask) {
+void serveLoop(Server& s, int listen_fd) {
     fd_set watched;
     FD_ZERO(&watched);
-    int maxFd = listenFd >= 0 ? listenFd : modbus_get_socket(ctx);
-    FD_SET(maxFd, &watched);
+    int max_fd = listen_fd >= 0 ? listen_fd : modbus_get_socket(s.ctx);
+    FD_SET(max_fd, &watched);
+    std::vector<std::string> clients(FD_SETSIZE, "rtu");
     uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
-    while (!g_stop) {
+    while (!stop_requested) {
         fd_set ready = watched;
-        if (pselect(maxFd + 1, &ready, nullptr, nullptr, nullptr, &waitMask) < 0) {
+        if (pselect(max_fd + 1, &ready, nullptr, nullptr, nullptr, &s.wait_mask) < 0) {
             if (errno != EINTR) {
                 std::perror("tesmar-sim: select");
                 break;
             }
             continue;
         }
-        for (int fd = 0; fd <= maxFd && !g_stop; ++fd) {
+        for (int fd = 0; fd <= max_fd && !stop_requested; ++fd) {
             if (!FD_ISSET(fd, &ready)) {
                 continue;
             }
-            if (fd == listenFd) {
-                const int client = accept(listenFd, nullptr, nullptr);
+            if (fd == listen_fd) {
+                const int client = accept(listen_fd, nullptr, nullptr);
                 if (client >= FD_SETSIZE) {
                     close(client);
                 } else if (client >= 0) {
                     FD_SET(client, &watched);
-                    maxFd = std::max(maxFd, client);
+                    max_fd = std::max(max_fd, client);
+                    clients[static_cast<std::size_t>(client)] = peerName(client);
                 }
                 continue;
             }
-            modbus_set_socket(ctx, fd);
-            const int len = modbus_receive(ctx, req);
-            if (len < 0 && listenFd < 0 && errno == ECONNRESET) {
+            modbus_set_socket(s.ctx, fd);
+            const int len = modbus_receive(s.ctx, req);
+            if (len < 0 && listen_fd < 0 && errno == ECONNRESET) {
                 // The far end of the serial line hung up (a pty whose peer went): nothing more
                 // can arrive, and waiting on it would spin.
                 std::fputs("tesmar-sim: the serial line hung up\n", stderr);
-                g_stop = 1;
+                stop_requested = 1;
                 break;
             }
-            const bool keep =
-                len < 0 ? listenFd < 0 : len == 0 || serve(ctx, fd, req, len, map, fault, waitMask);
+            const std::string& client = clients[static_cast<std::size_t>(fd)];
+            bool keep = listen_fd < 0;
+            if (len > 0) {
+                keep = serve(s, fd, req, len, client);
+            } else if (len == 0) {
+                keep = true;
+                // The library drops an RTU request for another slave before it is served; its
+                // address and count are in the first eight bytes.
+                if (s.log && listen_fd < 0) {
+                    Response ignored;
+                    ignored.ignored = true;
+                    std::fprintf(stderr, "%s\n",
+                                 requestLine(nowText(), client, decodeRequest(s.transport, req, 8),
+                                             outcomeText(ignored))
+                                     .c_str());
+                }
+            }
             if (!keep) {
                 close(fd);
                 FD_CLR(fd, &watched);
             }
         }
     }
-    if (listenFd >= 0) {
-        for (int fd = 0; fd <= maxFd; ++fd) {
+    if (listen_fd >= 0) {
+        for (int fd = 0; fd <= max_fd; ++fd) {
             if (FD_ISSET(fd, &watched)) {
                 close(fd);
             }
         }
         // Already closed above; keeps modbus_close from closing it again.
-        modbus_set_socket(ctx, -1);
+        modbus_set_socket(s.ctx, -1);
     }
 }
 
-// Prints the readiness line; returns the listening socket for TCP, or -2 on failure.
-int start(modbus_t* ctx, const Options& o) {
+// Whether the slave could start, and its listening socket (TCP only).
+struct StartResult {
+    bool ready = false;
+    int listen_fd = -1;
+};
+
+// Opens the device or the listening socket and prints the readiness line.
+StartResult start(modbus_t* ctx, const Options& o) {
     if (!o.device.empty()) {
         if (modbus_set_slave(ctx, o.slave) < 0 || modbus_connect(ctx) < 0) {
             std::fprintf(stderr, "tesmar-sim: %s: %s\n", o.device.c_str(), modbus_strerror(errno));
-            return -2;
+            return {};
         }
         std::printf("tesmar-sim serving %s as slave %d\n", o.device.c_str(), o.slave);
-        return -1;
+        return {true, -1};
     }
-    const int listenFd = modbus_tcp_listen(ctx, 8);
+    const int listen_fd = modbus_tcp_listen(ctx, 8);
     sockaddr_in bound{};
     socklen_t size = sizeof bound;
-    if (listenFd < 0 || getsockname(listenFd, reinterpret_cast<sockaddr*>(&bound), &size) < 0) {
+    if (listen_fd < 0 || getsockname(listen_fd, reinterpret_cast<sockaddr*>(&bound), &size) < 0) {
         std::fprintf(stderr, "tesmar-sim: listen on %s:%d: %s\n", o.addr.c_str(), o.port,
                      modbus_strerror(errno));
-        return -2;
+        return {};
     }
     std::printf("tesmar-sim listening on %s:%u\n", o.addr.c_str(), ntohs(bound.sin_port));
-    return listenFd;
+    return {true, listen_fd};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options o;
-    if (const int status = parseArgs(argc, argv, o); status >= 0) {
-        return status;
+    if (const ParseResult parsed = parseArgs(argc, argv, o); !parsed.go_on) {
+        return parsed.status;
     }
 
+    Server s{nullptr,   o.device.empty() ? Transport::tcp : Transport::rtu,
+             o.slave,   presetRegisters(),
+             o.faults,  o.log,
+             o.verbose, {}};
+
     // Signals stay blocked except inside pselect, so none slips in between check and wait.
-    sigset_t stopSignals;
-    sigset_t waitMask;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGINT);
-    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGTERM);
+    sigaddset(&stop_signals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stop_signals, &s.wait_mask);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
 
-    modbus_t* ctx = o.device.empty() ? modbus_new_tcp(o.addr.c_str(), o.port)
-                                     : modbus_new_rtu(o.device.c_str(), o.baud, o.parity,
-                                                      o.dataBits, o.stopBits);
-    modbus_mapping_t* map = tesmar::sim::newPresetMapping();
-    if (ctx == nullptr || map == nullptr) {
+    s.ctx = o.device.empty()
+                ? modbus_new_tcp(o.addr.c_str(), o.port)
+                : modbus_new_rtu(o.device.c_str(), o.baud, o.parity, o.data_bits, o.stop_bits);
+    if (s.ctx == nullptr) {
         std::fprintf(stderr, "tesmar-sim: %s\n", modbus_strerror(errno));
-        modbus_mapping_free(map);
-        modbus_free(ctx);
         return 1;
     }
-    const int listenFd = start(ctx, o);
-    if (listenFd != -2) {
+    const StartResult started = start(s.ctx, o);
+    if (started.ready) {
         std::fflush(stdout);
         if (o.verbose) {
             // libmodbus prints its debug output on stdout, which belongs to the readiness line.
             dup2(STDERR_FILENO, STDOUT_FILENO);
-            modbus_set_debug(ctx, TRUE);
+            modbus_set_debug(s.ctx, TRUE);
         }
-        serveLoop(ctx, listenFd, map, o.fault, waitMask);
+        serveLoop(s, started.listen_fd);
     }
-    modbus_close(ctx);
-    modbus_free(ctx);
-    modbus_mapping_free(map);
-    return listenFd == -2 ? 1 : 0;
+    modbus_close(s.ctx);
+    modbus_free(s.ctx);
+    return started.ready ? 0 : 1;
 }

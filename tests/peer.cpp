@@ -2,25 +2,41 @@
 
 #include <unistd.h>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
-std::unique_ptr<SimPeer> SimPeer::tcp(const std::string& fault) {
+std::string SimPeer::startSim(std::vector<std::string> sim_args) {
+    // The shell execs the simulator, so the process stopped at the end is the simulator.
+    sim_args.insert(sim_args.begin(), {"/bin/sh", "-c", "exec \"$@\" 2>\"$0\"",
+                                       dir->path() + "/sim.log", SIM_BINARY});
+    sim = std::make_unique<BackgroundProcess>(sim_args);
+    return sim->readLine();
+}
+
+std::string SimPeer::log() const {
+    std::ifstream file(dir->path() + "/sim.log");
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::unique_ptr<SimPeer> SimPeer::tcp(const std::vector<std::string>& sim_options) {
     auto peer = std::make_unique<SimPeer>();
-    peer->sim = std::make_unique<BackgroundProcess>(
-        std::vector<std::string>{SIM_BINARY, "-p", "0", "-f", fault});
-    const std::string ready = peer->sim->readLine();
+    std::vector<std::string> sim_args{"-p", "0"};
+    sim_args.insert(sim_args.end(), sim_options.begin(), sim_options.end());
+    const std::string ready = peer->startSim(sim_args);
     const std::string prefix = "tesmar-sim listening on 127.0.0.1:";
     if (ready.rfind(prefix, 0) != 0) {
-        throw std::runtime_error("tesmar-sim did not start: '" + ready + "'");
+        throw std::runtime_error("tesmar-sim did not start: '" + ready + "' " + peer->log());
     }
     peer->args = {"-h", "127.0.0.1", "-p", ready.substr(prefix.size())};
     return peer;
 }
 
-std::unique_ptr<SimPeer> SimPeer::rtu() {
+std::unique_ptr<SimPeer> SimPeer::rtu(const std::vector<std::string>& sim_options) {
     auto peer = std::make_unique<SimPeer>();
-    peer->dir = std::make_unique<TempDir>();
     const std::string master = peer->dir->path() + "/master";
     const std::string slave = peer->dir->path() + "/slave";
     peer->socat = std::make_unique<BackgroundProcess>(std::vector<std::string>{
@@ -33,11 +49,11 @@ std::unique_ptr<SimPeer> SimPeer::rtu() {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
-    peer->sim =
-        std::make_unique<BackgroundProcess>(std::vector<std::string>{SIM_BINARY, "-d", slave});
-    const std::string ready = peer->sim->readLine();
-    if (ready != "tesmar-sim serving " + slave + " as slave 1") {
-        throw std::runtime_error("tesmar-sim did not start: '" + ready + "'");
+    std::vector<std::string> sim_args{"-d", slave};
+    sim_args.insert(sim_args.end(), sim_options.begin(), sim_options.end());
+    const std::string ready = peer->startSim(sim_args);
+    if (ready.rfind("tesmar-sim serving " + slave + " as slave ", 0) != 0) {
+        throw std::runtime_error("tesmar-sim did not start: '" + ready + "' " + peer->log());
     }
     peer->args = {"-d", master};
     return peer;

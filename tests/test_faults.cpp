@@ -2,6 +2,7 @@
 // the write says it bombed, the loop goes on and quit still ends with status 0.
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,10 +11,17 @@
 
 namespace {
 
-class FaultySlave : public ::testing::TestWithParam<std::string> {};
+struct FaultCase {
+    std::string transport;
+    std::string mode;
+};
+
+class FaultySlave : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
-    const auto peer = SimPeer::tcp(GetParam());
+    const std::vector<std::string> sim_options{"-f", GetParam().mode};
+    const auto peer =
+        GetParam().transport == "tcp" ? SimPeer::tcp(sim_options) : SimPeer::rtu(sim_options);
     const auto started = std::chrono::steady_clock::now();
     const ProcessResult run =
         runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nwr 5\nrr l=1\nshow\nq\n");
@@ -36,17 +44,25 @@ TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, FaultySlave,
-                         ::testing::Values("txid", "bytecount", "truncated", "garbage", "exception",
-                                           "late", "close"),
-                         [](const ::testing::TestParamInfo<std::string>& mode) {
-                             return mode.param;
+                         ::testing::Values(FaultCase{"tcp", "txid"}, FaultCase{"tcp", "bytecount"},
+                                           FaultCase{"tcp", "truncated"},
+                                           FaultCase{"tcp", "garbage"}, FaultCase{"tcp", "noise"},
+                                           FaultCase{"tcp", "exception"}, FaultCase{"tcp", "late"},
+                                           FaultCase{"tcp", "silent"}, FaultCase{"tcp", "close"},
+                                           FaultCase{"rtu", "unit"}, FaultCase{"rtu", "bytecount"},
+                                           FaultCase{"rtu", "truncated"},
+                                           FaultCase{"rtu", "garbage"}, FaultCase{"rtu", "crc"},
+                                           FaultCase{"rtu", "noise"}, FaultCase{"rtu", "exception"},
+                                           FaultCase{"rtu", "late"}, FaultCase{"rtu", "close"}),
+                         [](const ::testing::TestParamInfo<FaultCase>& c) {
+                             return c.param.transport + "_" + c.param.mode;
                          });
 
 // libmodbus 3.1.6 does not compare the unit id of a TCP reply with the request's, so a reply
 // from the wrong unit is taken as an answer. This pins that down: a library that starts to
 // check will make this fail, and the expectation can then join the faults above.
 TEST(FaultySlaveUnit, WrongUnitIdIsAcceptedByTheLibrary) {
-    const auto peer = SimPeer::tcp("unit");
+    const auto peer = SimPeer::tcp({"-f", "unit"});
     const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nq\n");
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_NE(withoutLibraryTrace(run.out).find("f :12.500000\n"), std::string::npos) << run.out;

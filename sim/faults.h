@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/frames.h"
+
+// The ways the slave can answer wrongly.
+enum class Fault {
+    none,
+    txid,
+    unit,
+    bytecount,
+    truncated,
+    garbage,
+    crc,
+    noise,
+    exception,
+    late,
+    silent,
+    close
+};
+
+// The fault of a -f name, or none for a name that is not a fault.
+std::optional<Fault> parseFault(const std::string& name);
+std::string faultName(Fault fault);
+// False for a fault that has no meaning on the transport (txid over RTU, crc over TCP).
+bool faultFits(Fault fault, Transport transport);
+
+// Which requests get the fault: the first `count` ones addressed to this slave, or all of them
+// when count is negative.
+struct FaultPlan {
+    Fault fault = Fault::none;
+    long count = -1;
+    int delay_ms = 1500;
+
+    // The fault for the next request addressed to this slave; counts it.
+    Fault next();
+};
+
+// The frame a faulty slave sends instead of the correct reply pdu to the request frame.
+// Faults that only change when or whether the reply goes (late, silent, close) and exception,
+// whose reply is built apart, leave the correct frame.
+std::vector<uint8_t> faultyReply(Fault fault, Transport transport, const uint8_t* request, int unit,
+                                 std::vector<uint8_t> pdu);

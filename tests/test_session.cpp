@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "session.h"
+#include "support/transcript.h"
 
 namespace {
 
@@ -71,12 +72,23 @@ TEST(Startup, HostWinsOverDeviceAndNumbersFollowBaseZero) {
 }
 
 TEST(Startup, TcpToAClosedPortReportsAfterThePrompt) {
-    const std::vector<std::string> args{"-h", "127.0.0.1", "-p", "1"};
-    const ProcessResult run = runTesmar(args, "rr\nwr 5\nq\n");
-    EXPECT_EQ(withoutLibraryTrace(run.out),
-              echoOf(args) + prompt + "Perform read register\nRead a: 0\n" + prompt +
-                  "Perform write register\nWriting to 0:\n0x5\nWrite bombed\n" + prompt +
-                  quit_lines);
+    const std::string screen = R"(
+modbus$>rr
+Perform read register
+Read a: 0
+
+modbus$>wr 5
+Perform write register
+Writing to 0:
+0x5
+Write bombed
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun run = runSession({"-h", "127.0.0.1", "-p", "1"}, screen);
+    EXPECT_EQ(run.screen, screen);
     EXPECT_EQ(run.err.find("INFO cModbus: Opening TCP client bus to 127.0.0.1:1\n"
                            "ERROR cModbus: Modbus did not start at all\n"),
               0u)
@@ -85,7 +97,23 @@ TEST(Startup, TcpToAClosedPortReportsAfterThePrompt) {
 }
 
 TEST(Startup, RefusedBusSettingsLogOnceAndRegisterCommandsSayNoBus) {
-    const std::string refused = "No bus interface (the library refused the bus settings)\n";
+    const std::string screen = R"(
+modbus$>rr
+Perform read register
+No bus interface (the library refused the bus settings)
+
+modbus$>wr 1
+Perform write register
+No bus interface (the library refused the bus settings)
+
+modbus$>wr
+Perform write register
+We need data to write
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
     const std::vector<std::vector<std::string>> cases{
         {"-h", ""},
         {"-d", ""},
@@ -94,12 +122,8 @@ TEST(Startup, RefusedBusSettingsLogOnceAndRegisterCommandsSayNoBus) {
         {"-d", "/dev/null", "-c", "8X1"},
     };
     for (const auto& args : cases) {
-        const ProcessResult run = runTesmar(args, "rr\nwr 1\nwr\nq\n");
-        EXPECT_EQ(run.out, echoOf(args) + prompt + "Perform read register\n" + refused + prompt +
-                               "Perform write register\n" + refused + prompt +
-                               "Perform write register\nWe need data to write\n" + prompt +
-                               quit_lines)
-            << args[1];
+        const SessionRun run = runSession(args, screen);
+        EXPECT_EQ(run.screen, screen) << args[1];
         EXPECT_NE(
             run.err.find("ERROR cModbus: The library refused the bus settings: Invalid argument\n"),
             std::string::npos)
@@ -117,11 +141,19 @@ TEST(Startup, HostileHostTextIsNeverAFormat) {
 }
 
 TEST(Startup, UnopenableDeviceLogsOnlyTheOpeningLine) {
-    const std::vector<std::string> args{"-d", "/nonexistent/ttyUSB0", "-b", "9600", "-c", "7"};
-    const ProcessResult run = runTesmar(args, "rr s=1\nq\n");
-    EXPECT_EQ(run.out, echoOf(args) + prompt +
-                           "Perform read register\nGot param 's=1' tag: 's' val: '1'\n" +
-                           "Read a: 0\n" + prompt + quit_lines);
+    const std::string screen = R"(
+modbus$>rr s=1
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Read a: 0
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun run =
+        runSession({"-d", "/nonexistent/ttyUSB0", "-b", "9600", "-c", "7"}, screen);
+    EXPECT_EQ(run.screen, screen);
     EXPECT_EQ(
         run.err,
         "INFO cModbus: Opening master RTU bus on /nonexistent/ttyUSB0 with baud 9600 and config\n");
@@ -151,33 +183,88 @@ TEST(Loop, EmptyBlankAndCarriageReturnLines) {
 }
 
 TEST(Loop, ParametersPersistAcrossCommandsAndWbRbApplyThem) {
-    const ProcessResult run =
-        runTesmar({}, "wb a=5\nrb l=2 s=3\nset rr f=4\nfoo a=9\nshow\nq now\n");
-    EXPECT_EQ(run.out, echoOf({}) + no_bus + prompt +
-                           "Perform write\nGot param 'a=5' tag: 'a' val: '5'\nAddress: 5\n" +
-                           prompt +
-                           "Perform read\nGot param 'l=2' tag: 'l' val: '2'\nLength: 2\n"
-                           "Got param 's=3' tag: 's' val: '3'\n" +
-                           prompt + "Setting Parameters\nGot param 'f=4' tag: 'f' val: '4'\n" +
-                           listing(3, 5, 4, 2) + prompt + "Dunno about command 'foo\n" + prompt +
-                           "Setting Parameters\n" + listing(3, 5, 4, 2) + prompt + quit_lines);
+    const std::string screen = R"(Need to pick RTU or TCP
+
+modbus$>wb a=5
+Perform write
+Got param 'a=5' tag: 'a' val: '5'
+Address: 5
+
+modbus$>rb l=2 s=3
+Perform read
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Got param 's=3' tag: 's' val: '3'
+
+modbus$>set rr f=4
+Setting Parameters
+Got param 'f=4' tag: 'f' val: '4'
+Current Parameter settings:
+s=3 (Slave Address)
+a=5 (I/O Address)
+p=0 (I/O Page)
+o=5 (I/O Offset)
+f=4 (Function Code)
+l=2 (Data Length)
+
+modbus$>foo a=9
+Dunno about command 'foo
+
+modbus$>show
+Setting Parameters
+Current Parameter settings:
+s=3 (Slave Address)
+a=5 (I/O Address)
+p=0 (I/O Page)
+o=5 (I/O Offset)
+f=4 (Function Code)
+l=2 (Data Length)
+
+modbus$>q now
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun run = runSession({}, screen);
+    EXPECT_EQ(run.screen, screen);
     EXPECT_EQ(run.exit_status, 0);
 }
 
 TEST(Loop, RegisterCommandsWithoutABusTouchNothing) {
-    const ProcessResult run = runTesmar({}, "rr a=7\nwr\nwr 1 2\nquit");
-    const std::string hint = "No bus interface (start tesmar with -h <host> or -d <device>)\n";
-    EXPECT_EQ(run.out,
-              echoOf({}) + no_bus + prompt +
-                  "Perform read register\nGot param 'a=7' tag: 'a' val: '7'\nAddress: 7\n" + hint +
-                  prompt + "Perform write register\nWe need data to write\n" + prompt +
-                  "Perform write register\n" + hint + prompt + quit_lines);
+    const std::string screen = R"(Need to pick RTU or TCP
+
+modbus$>rr a=7
+Perform read register
+Got param 'a=7' tag: 'a' val: '7'
+Address: 7
+No bus interface (start tesmar with -h <host> or -d <device>)
+
+modbus$>wr
+Perform write register
+We need data to write
+
+modbus$>wr 1 2
+Perform write register
+No bus interface (start tesmar with -h <host> or -d <device>)
+
+modbus$>quit
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun run = runSession({}, screen);
+    EXPECT_EQ(run.screen, screen);
     EXPECT_EQ(run.err, "");
 }
 
 TEST(Loop, EndOfInputEndsLikeQuitEvenMidLine) {
-    const ProcessResult empty = runTesmar({}, "");
-    EXPECT_EQ(empty.out, echoOf({}) + no_bus + prompt + "\n" + quit_lines);
+    // The last prompt gets no line: the input ends there.
+    const std::string nothing_typed = R"(Need to pick RTU or TCP
+
+modbus$>
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun empty = runSession({}, nothing_typed);
+    EXPECT_EQ(empty.screen, nothing_typed);
     EXPECT_EQ(empty.exit_status, 0);
 
     const ProcessResult unfinished = runTesmar({}, "show\nset a=3");

@@ -166,6 +166,25 @@ std::vector<uint8_t> frameReply(Transport transport, const uint8_t* request, int
     return frame;
 }
 
+std::size_t rtuRequestLength(const uint8_t* bytes, std::size_t have) {
+    if (have < 2) {
+        return 0;
+    }
+    const int function = bytes[1];
+    if (function == 15 || function == 16) {
+        return have < 7 ? 0 : 9 + std::size_t{bytes[6]};
+    }
+    return hasAddressAndCount(function) ? 8 : 4;
+}
+
+bool rtuChecksumOk(const uint8_t* frame, std::size_t length) {
+    if (length < 4) {
+        return false;
+    }
+    const uint16_t crc = crc16(frame, length - 2);
+    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == crc >> 8;
+}
+
 uint16_t crc16(const uint8_t* bytes, std::size_t length) {
     unsigned crc = 0xFFFF;
     for (std::size_t i = 0; i < length; ++i) {

@@ -44,6 +44,13 @@ std::vector<uint8_t> exceptionPdu(int function, int code);
 std::vector<uint8_t> frameReply(Transport transport, const uint8_t* request, int unit,
                                 const std::vector<uint8_t>& pdu);
 
+// Length of the whole RTU request frame these bytes begin, as its function code tells, or 0
+// while too few bytes have come to tell. A function without address or count takes 4 bytes.
+std::size_t rtuRequestLength(const uint8_t* bytes, std::size_t have);
+
+// Whether the last two bytes of an RTU frame are the checksum of the others.
+bool rtuChecksumOk(const uint8_t* frame, std::size_t length);
+
 // The Modbus RTU checksum, as it goes on the line: low byte first.
 uint16_t crc16(const uint8_t* bytes, std::size_t length);
 

@@ -236,16 +236,28 @@ struct Server {
     sigset_t wait_mask;
 };
 
-// Answers one request frame; false means the connection is to be closed.
-bool serve(Server& s, int fd, const uint8_t* req, int len, const std::string& client) {
-    const auto length = static_cast<std::size_t>(len);
-    const Response response = respond(s.transport, req, length, s.unit, s.map, s.faults);
+void logLine(const Server& s, const std::string& client, const Request& request,
+             const std::string& outcome) {
     if (s.log) {
+        // Keeps the order with the library's trace, which goes through stdout.
         std::fflush(stdout);
-        const std::string line = requestLine(
-            nowText(), client, decodeRequest(s.transport, req, length), outcomeText(response));
-        std::fprintf(stderr, "%s\n", line.c_str());
+        std::fprintf(stderr, "%s\n", requestLine(nowText(), client, request, outcome).c_str());
     }
+}
+
+void traceFrame(const Server& s, const char* format, const uint8_t* bytes, std::size_t length) {
+    if (s.verbose) {
+        for (std::size_t i = 0; i < length; ++i) {
+            std::printf(format, bytes[i]);
+        }
+        std::printf("\n");
+    }
+}
+
+// Answers one request frame; false means the connection is to be closed.
+bool serve(Server& s, int fd, const uint8_t* req, std::size_t length, const std::string& client) {
+    const Response response = respond(s.transport, req, length, s.unit, s.map, s.faults);
+    logLine(s, client, decodeRequest(s.transport, req, length), outcomeText(response));
     if (response.close) {
         return false;
     }
@@ -259,33 +271,37 @@ bool serve(Server& s, int fd, const uint8_t* req, int len, const std::string& cl
             return true;
         }
     }
-    if (s.verbose) {
-        for (const uint8_t byte : response.frame) {
-            std::printf("[%.2X]", byte);
-        }
-        std::printf("\n");
-    }
+    traceFrame(s, "[%.2X]", response.frame.data(), response.frame.size());
     return writeAll(fd, response.frame, s.transport == Transport::tcp);
 }
 
-// Serves until a signal arrives. TCP passes its listening socket; RTU passes -1 and
-// keeps the device open whatever arrives on it.
-void serveLoop(Server& s, int listen_fd) {
+// Waits until one of the watched descriptors is readable or the timeout (none when null)
+// passes; false when it is time to stop.
+bool waitReadable(Server& s, int max_fd, const fd_set& watched, fd_set& ready,
+                  const timespec* timeout) {
+    while (!stop_requested) {
+        ready = watched;
+        if (pselect(max_fd + 1, &ready, nullptr, nullptr, timeout, &s.wait_mask) >= 0) {
+            return !stop_requested;
+        }
+        if (errno != EINTR) {
+            std::perror("tesmar-sim: select");
+            return false;
+        }
+    }
+    return false;
+}
+
+// Serves TCP clients on the listening socket until a signal arrives.
+void serveTcp(Server& s, int listen_fd) {
     fd_set watched;
     FD_ZERO(&watched);
-    int max_fd = listen_fd >= 0 ? listen_fd : modbus_get_socket(s.ctx);
-    FD_SET(max_fd, &watched);
-    std::vector<std::string> clients(FD_SETSIZE, "rtu");
+    FD_SET(listen_fd, &watched);
+    int max_fd = listen_fd;
+    std::vector<std::string> clients(FD_SETSIZE);
     uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
-    while (!stop_requested) {
-        fd_set ready = watched;
-        if (pselect(max_fd + 1, &ready, nullptr, nullptr, nullptr, &s.wait_mask) < 0) {
-            if (errno != EINTR) {
-                std::perror("tesmar-sim: select");
-                break;
-            }
-            continue;
-        }
+    fd_set ready;
+    while (waitReadable(s, max_fd, watched, ready, nullptr)) {
         for (int fd = 0; fd <= max_fd && !stop_requested; ++fd) {
             if (!FD_ISSET(fd, &ready)) {
                 continue;
@@ -303,44 +319,71 @@ void serveLoop(Server& s, int listen_fd) {
             }
             modbus_set_socket(s.ctx, fd);
             const int len = modbus_receive(s.ctx, req);
-            if (len < 0 && listen_fd < 0 && errno == ECONNRESET) {
-                // The far end of the serial line hung up (a pty whose peer went): nothing more
-                // can arrive, and waiting on it would spin.
-                std::fputs("tesmar-sim: the serial line hung up\n", stderr);
-                stop_requested = 1;
-                break;
-            }
-            const std::string& client = clients[static_cast<std::size_t>(fd)];
-            bool keep = listen_fd < 0;
-            if (len > 0) {
-                keep = serve(s, fd, req, len, client);
-            } else if (len == 0) {
-                keep = true;
-                // The library drops an RTU request for another slave before it is served; its
-                // address and count are in the first eight bytes.
-                if (s.log && listen_fd < 0) {
-                    Response ignored;
-                    ignored.ignored = true;
-                    std::fprintf(stderr, "%s\n",
-                                 requestLine(nowText(), client, decodeRequest(s.transport, req, 8),
-                                             outcomeText(ignored))
-                                     .c_str());
-                }
-            }
-            if (!keep) {
+            if (len < 0 || (len > 0 && !serve(s, fd, req, static_cast<std::size_t>(len),
+                                              clients[static_cast<std::size_t>(fd)]))) {
                 close(fd);
                 FD_CLR(fd, &watched);
             }
         }
     }
-    if (listen_fd >= 0) {
-        for (int fd = 0; fd <= max_fd; ++fd) {
-            if (FD_ISSET(fd, &watched)) {
-                close(fd);
-            }
+    for (int fd = 0; fd <= max_fd; ++fd) {
+        if (FD_ISSET(fd, &watched)) {
+            close(fd);
         }
-        // Already closed above; keeps modbus_close from closing it again.
-        modbus_set_socket(s.ctx, -1);
+    }
+    // Already closed above; keeps modbus_close from closing it again.
+    modbus_set_socket(s.ctx, -1);
+}
+
+// Serves every whole frame at the front of pending and removes it.
+void serveSerialFrames(Server& s, int fd, std::vector<uint8_t>& pending) {
+    for (;;) {
+        const std::size_t length = rtuRequestLength(pending.data(), pending.size());
+        if (length == 0 || pending.size() < length) {
+            return;
+        }
+        traceFrame(s, "<%.2X>", pending.data(), length);
+        if (rtuChecksumOk(pending.data(), length)) {
+            serve(s, fd, pending.data(), length, "rtu");
+            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
+        } else {
+            // Where the next frame starts is unknown: drop everything that came.
+            logLine(s, "rtu", decodeRequest(Transport::rtu, pending.data(), length),
+                    "bad checksum, no reply");
+            pending.clear();
+        }
+    }
+}
+
+// Serves the serial line until a signal arrives or the line hangs up. The slave frames
+// requests itself, so that it sees every request on the line (the library, after a request for
+// another slave, would take the next frame for that slave's reply and drop it).
+void serveRtu(Server& s, int fd) {
+    fd_set watched;
+    FD_ZERO(&watched);
+    FD_SET(fd, &watched);
+    std::vector<uint8_t> pending;
+    // A frame's bytes come without pauses; a pause this long ends what came as no frame.
+    const timespec frame_gap{0, 100000000};
+    fd_set ready;
+    while (waitReadable(s, fd, watched, ready, pending.empty() ? nullptr : &frame_gap)) {
+        if (!FD_ISSET(fd, &ready)) {
+            traceFrame(s, "<%.2X>", pending.data(), pending.size());
+            logLine(s, "rtu", decodeRequest(Transport::rtu, pending.data(), pending.size()),
+                    "incomplete frame of " + std::to_string(pending.size()) + " bytes, no reply");
+            pending.clear();
+            continue;
+        }
+        uint8_t chunk[MODBUS_RTU_MAX_ADU_LENGTH];
+        const ssize_t got = read(fd, chunk, sizeof chunk);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
+            // The far end of the serial line hung up (a pty whose peer went): nothing more
+            // can arrive, and waiting on it would spin.
+            std::fputs("tesmar-sim: the serial line hung up\n", stderr);
+            return;
+        }
+        pending.insert(pending.end(), chunk, chunk + std::max<ssize_t>(got, 0));
+        serveSerialFrames(s, fd, pending);
     }
 }
 
@@ -412,7 +455,11 @@ int main(int argc, char** argv) {
             dup2(STDERR_FILENO, STDOUT_FILENO);
             modbus_set_debug(s.ctx, TRUE);
         }
-        serveLoop(s, started.listen_fd);
+        if (s.transport == Transport::tcp) {
+            serveTcp(s, started.listen_fd);
+        } else {
+            serveRtu(s, modbus_get_socket(s.ctx));
+        }
     }
     modbus_close(s.ctx);
     modbus_free(s.ctx);

@@ -83,6 +83,27 @@ TEST(SimFrames, ChecksumAndFraming) {
               (Bytes{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
 }
 
+TEST(SimFrames, RtuRequestLengthFromTheFunctionCode) {
+    const struct {
+        Bytes start;
+        std::size_t length;
+    } cases[] = {
+        {{1}, 0},
+        {{1, 3}, 8},
+        {{1, 6, 0, 1}, 8},
+        {{1, 16, 0, 1, 0, 2}, 0},
+        {{1, 16, 0, 1, 0, 2, 4}, 13},
+        {{1, 15, 0, 1, 0, 9, 2}, 11},
+        {{1, 17}, 4},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(rtuRequestLength(c.start.data(), c.start.size()), c.length) << c.start.size();
+    }
+    const Bytes frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A};
+    EXPECT_TRUE(rtuChecksumOk(frame.data(), frame.size()));
+    EXPECT_FALSE(rtuChecksumOk(frame.data(), frame.size() - 1));
+}
+
 struct FaultCase {
     Fault fault;
     Transport transport;

@@ -15,7 +15,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/faults.h"
@@ -32,8 +35,9 @@ void onSignal(int) {
 }
 
 const char usage[] =
-    R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-s UNIT] [-f MODE [-D MS] [-n N]] [-l] [-v]
-       tesmar-sim -d DEVICE [-b BAUD] [-c FORMAT] [-s SLAVE] [-f MODE [-D MS] [-n N]] [-l] [-v]
+    R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-s UNIT] [-m FILE] [-f MODE [-D MS] [-n N]] [-l] [-v]
+       tesmar-sim -d DEVICE [-b BAUD] [-c FORMAT] [-s SLAVE] [-m FILE]
+                  [-f MODE [-D MS] [-n N]] [-l] [-v]
 
 Modbus slave simulator for trying out tesmar. Once ready it prints
 "tesmar-sim listening on ADDR:PORT" or "tesmar-sim serving DEVICE as slave N".
@@ -45,6 +49,7 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
   -c FORMAT   data bits, parity N/E/O, stop bits (default 8N1)
   -s SLAVE    RTU: slave address 1-247 (default 1); TCP: answer only this unit
               id 0-255 and no other (default: every unit)
+  -m FILE     serve the registers of a map file instead of the presets
   -f MODE     answer requests wrongly (TCP and RTU unless marked):
                 none       correct replies (default)
                 txid       transaction id off by one (TCP only)
@@ -65,7 +70,13 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
   -v          libmodbus debug output (on stderr)
   -?, --help  show this help
 
-Presets, in holding and input registers alike (everything else 0):
+A map file has one entry a line: a table (holding, input, coil or discrete),
+a start address and one or more values, decimal or 0x hex (0 or 1 for coil
+and discrete); "#" starts a comment. Everything not in the file is 0:
+  holding 100 0x4148 0x0000     # float 12.5 at 100-101
+  coil 0 1 0 1
+
+Presets without -m, in holding and input registers alike (everything else 0):
   0-1       0x1234 0x5678 (input register 0 is 0x4321)
   100-101   0x4148 0x0000 (float 12.5, high word first)
   102-103   0xBF80 0x0000 (float -1.0)
@@ -84,6 +95,7 @@ struct Options {
     char parity = 'N';
     int stop_bits = 1;
     int slave = -1;  // -1: not given
+    std::string map_file;
     FaultPlan faults;
     bool log = false;
     bool verbose = false;
@@ -123,6 +135,9 @@ bool parseOption(int c, const char* value, Options& o) {
         case 'd':
             o.device = value;
             return true;
+        case 'm':
+            o.map_file = value;
+            return true;
         case 'b':
             return parseNumber(value, 1, 4000000, o.baud);
         case 'c':
@@ -158,7 +173,7 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
     int c;
     // optopt stays 0 for a literal -?, getopt sets it for unknown options.
     while ((optopt = 0,
-            c = getopt_long(argc, argv, "p:a:d:b:c:s:f:D:n:lv?", long_options, nullptr)) != -1) {
+            c = getopt_long(argc, argv, "p:a:d:b:c:s:m:f:D:n:lv?", long_options, nullptr)) != -1) {
         if (c == 'h' || (c == '?' && optopt == 0)) {
             std::fputs(usage, stdout);
             return {false, 0};
@@ -387,6 +402,24 @@ void serveRtu(Server& s, int fd) {
     }
 }
 
+// The registers to serve: the presets, or those of the map file. Says why on stderr when the
+// file is refused.
+std::optional<RegisterMap> loadRegisters(const Options& o) {
+    if (o.map_file.empty()) {
+        return presetRegisters();
+    }
+    std::ifstream file(o.map_file);
+    if (!file) {
+        std::fprintf(stderr, "tesmar-sim: %s: %s\n", o.map_file.c_str(), std::strerror(errno));
+        return std::nullopt;
+    }
+    MapFile loaded = parseRegisterMap(file, o.map_file);
+    if (!loaded.map) {
+        std::fprintf(stderr, "tesmar-sim: %s\n", loaded.error.c_str());
+    }
+    return std::move(loaded.map);
+}
+
 // Whether the slave could start, and its listening socket (TCP only).
 struct StartResult {
     bool ready = false;
@@ -423,8 +456,12 @@ int main(int argc, char** argv) {
         return parsed.status;
     }
 
+    std::optional<RegisterMap> registers = loadRegisters(o);
+    if (!registers) {
+        return 2;
+    }
     Server s{nullptr,   o.device.empty() ? Transport::tcp : Transport::rtu,
-             o.slave,   presetRegisters(),
+             o.slave,   std::move(*registers),
              o.faults,  o.log,
              o.verbose, {}};
 

@@ -1,6 +1,81 @@
 #include "sim/registers.h"
 
+#include <sstream>
 #include <string_view>
+#include <utility>
+
+namespace {
+
+// A whole number in decimal or with 0x in hex, no sign, at most max.
+std::optional<long> parseMapNumber(const std::string& text, long max) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty()) {
+        return std::nullopt;
+    }
+    long value = 0;
+    for (const char c : digits) {
+        const std::string_view allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+        if (allowed.find(c) == std::string_view::npos) {
+            return std::nullopt;
+        }
+        const long digit = c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10;
+        value = value * (hex ? 16 : 10) + digit;
+        if (value > max) {
+            return std::nullopt;
+        }
+    }
+    return value;
+}
+
+// Applies one line without its comment to map; returns what is wrong with it, or "".
+std::string applyMapLine(const std::string& line, RegisterMap& map) {
+    std::istringstream words(line);
+    std::string table;
+    std::string address_text;
+    if (!(words >> table)) {
+        return "";
+    }
+    const bool bits = table == "coil" || table == "discrete";
+    if (!bits && table != "holding" && table != "input") {
+        return "unknown table '" + table + "' (holding, input, coil or discrete)";
+    }
+    if (!(words >> address_text)) {
+        return "no address after '" + table + "'";
+    }
+    const std::optional<long> address = parseMapNumber(address_text, 65535);
+    if (!address) {
+        return "bad address '" + address_text + "' (0 to 65535)";
+    }
+    std::vector<uint16_t> values;
+    for (std::string text; words >> text;) {
+        const std::optional<long> value = parseMapNumber(text, bits ? 1 : 65535);
+        if (!value) {
+            return "bad value '" + text + "' (" + (bits ? "0 or 1" : "0 to 65535") + ")";
+        }
+        values.push_back(static_cast<uint16_t>(*value));
+    }
+    if (values.empty()) {
+        return "no values after the address";
+    }
+    if (*address + static_cast<long>(values.size()) > 65536) {
+        return "values run past address 65535";
+    }
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::size_t at = static_cast<std::size_t>(*address) + i;
+        if (table == "holding") {
+            map.holding[at] = values[i];
+        } else if (table == "input") {
+            map.input[at] = values[i];
+        } else {
+            (table == "coil" ? map.coils : map.discrete_inputs)[at] =
+                static_cast<uint8_t>(values[i]);
+        }
+    }
+    return "";
+}
+
+}  // namespace
 
 RegisterMap presetRegisters() {
     RegisterMap map;
@@ -27,4 +102,19 @@ RegisterMap presetRegisters() {
     // Lets a master tell FC3 from FC4 at address 0.
     map.input[0] = 0x4321;
     return map;
+}
+
+MapFile parseRegisterMap(std::istream& in, const std::string& name) {
+    RegisterMap map;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string error = applyMapLine(line.substr(0, line.find('#')), map);
+        if (!error.empty()) {
+            return {std::nullopt, name + ":" + std::to_string(number) + ": " + error};
+        }
+    }
+    if (in.bad()) {
+        return {std::nullopt, name + ": cannot be read"};
+    }
+    return {std::move(map), ""};
 }

@@ -17,7 +17,7 @@ namespace {
 
 const std::string small_map =
     "# the test's plant\n"
-    "holding 10 0x4148 0x0000   # 12.5\n"
+    "holding 10 0x4049 0x0FDB   # pi\n"
     "input 10 0x0102\n"
     "coil 5 1 0 1\n"
     "discrete 3 1\n";
@@ -78,9 +78,9 @@ Length: 2
 Read a: 10
 --------->                      <--------- (4 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   41 48 00 00                                       AH..            
-32: 41480000 1095237632
-f :12.500000
++0000   40 49 0f db                                       @I..            
+32: 40490FDB 1078530011
+f :3.141593
 
 modbus$>rr f=4 l=1
 Perform read register
@@ -93,13 +93,13 @@ Read a: 10
 +0000   01 02                                             ..              
 16: 0201 513
 
-modbus$>rr a=65535 l=2
+modbus$>rr a=65530 l=7
 Perform read register
-Got param 'a=65535' tag: 'a' val: '65535'
-Address: 65535
-Got param 'l=2' tag: 'l' val: '2'
-Length: 2
-Read a: 65535
+Got param 'a=65530' tag: 'a' val: '65530'
+Address: 65530
+Got param 'l=7' tag: 'l' val: '7'
+Length: 7
+Read a: 65530
 
 modbus$>q
 Closing Bus interface...
@@ -112,7 +112,7 @@ Bye Bye
               (std::vector<std::string>{
                   "unit 1 read holding registers (3) address 10 count 2: ok",
                   "unit 1 read input registers (4) address 10 count 1: ok",
-                  "unit 1 read input registers (4) address 65535 count 2: exception 2 (illegal "
+                  "unit 1 read input registers (4) address 65530 count 7: exception 2 (illegal "
                   "data address)",
               }));
     EXPECT_EQ(readBits(*peer, 1, 4, 4), (std::vector<uint8_t>{0, 1, 0, 1}));
@@ -137,19 +137,16 @@ Bye Bye
 )";
     EXPECT_EQ(runSession(peer->tesmarArgs(), write).screen, write);
     const std::string read = R"(
-modbus$>rr s=1 a=10 l=2
+modbus$>rr s=1 a=11
 Perform read register
 Got param 's=1' tag: 's' val: '1'
-Got param 'a=10' tag: 'a' val: '10'
-Address: 10
-Got param 'l=2' tag: 'l' val: '2'
-Length: 2
-Read a: 10
---------->                      <--------- (4 bytes from PTR)
+Got param 'a=11' tag: 'a' val: '11'
+Address: 11
+Read a: 11
+--------->                      <--------- (2 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   41 48 be ef                                       AH..            
-32: 4148BEEF 1095286511
-f :12.546615
++0000   be ef                                             ..              
+16: EFBE 61374
 
 modbus$>
 Closing Bus interface...
@@ -175,8 +172,8 @@ Perform read register
 Read a: 10
 --------->                      <--------- (2 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   41 48                                             AH              
-16: 4841 18497
++0000   40 49                                             @I              
+16: 4940 18752
 
 modbus$>
 Closing Bus interface...

@@ -227,14 +227,28 @@ Bye Bye
               }));
 }
 
-TEST(MapFileRefused, BeforeListeningWithStatusTwo) {
+TEST(SimStartRefused, BeforeServingWithStatusTwo) {
     TempDir dir;
     const std::string path = dir.path() + "/plant.map";
     std::ofstream(path) << small_map << "coil 7 1 2\n";
-    const ProcessResult run = runProcess({SIM_BINARY, "-p", "0", "-m", path}, "");
-    EXPECT_EQ(run.exit_status, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_EQ(run.err, "tesmar-sim: " + path + ":6: bad value '2' (0 or 1)\n");
+    const struct {
+        std::vector<std::string> options;
+        std::string err;
+    } cases[] = {
+        {{"-p", "0", "-m", path}, path + ":6: bad value '2' (0 or 1)\n"},
+        {{"-p", "0", "-m", dir.path()}, dir.path() + ": cannot be read\n"},
+        {{"-p", "0", "-f", "crc"}, "fault mode crc works over RTU only\n"},
+        {{"-d", "/nonexistent", "-f", "txid"}, "fault mode txid works over TCP only\n"},
+        {{"-d", "/nonexistent", "-s", "248"}, "an RTU slave address is 1 to 247\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> argv{SIM_BINARY};
+        argv.insert(argv.end(), c.options.begin(), c.options.end());
+        const ProcessResult run = runProcess(argv, "");
+        EXPECT_EQ(run.exit_status, 2) << c.err;
+        EXPECT_EQ(run.out, "") << c.err;
+        EXPECT_EQ(run.err, "tesmar-sim: " + c.err);
+    }
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ bool inputWaiting() {
 
 }  // namespace
 
-cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>") {
+cTerminal::cTerminal()
+    : cOrvel("cTerminal"), prompt("modbus$>"), lines(cLineEditor::forStandardStreams(prompt)) {
     // The prompt is flushed below before a read would wait, rather than before every read, so
     // a scripted session does not pay a write for each prompt that nobody is waiting to see.
     std::cin.tie(nullptr);
@@ -46,7 +47,7 @@ bool cTerminal::processLine() {
         std::cout.flush();
     }
     std::string line;
-    if (!std::getline(std::cin, line)) {
+    if (!lines->readLine(line)) {
         // Nothing more can arrive: end the prompt line and leave as quit does.
         std::cout << std::endl;
         quit();

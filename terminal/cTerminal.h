@@ -1,11 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "RequestParams.h"
 #include "cOrvel.h"
+#include "line_editor.h"
 
 // The operator's terminal: prompt, request parameters and register buffers.
 class cTerminal : public cOrvel {
@@ -36,4 +38,7 @@ public:
 
 private:
     void quit();
+
+    // Chosen once, when the terminal is made.
+    std::unique_ptr<cLineEditor> lines;
 };

@@ -2,8 +2,11 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -52,6 +55,34 @@ int remainingMs(Clock::time_point deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Reads what fd has into sink; false at the deadline or at the end of the output, where fd is
+// closed and set to -1.
+bool fillFrom(int& fd, std::string& sink, Clock::time_point deadline) {
+    pollfd ready = {fd, POLLIN, 0};
+    if (fd < 0 || poll(&ready, 1, remainingMs(deadline)) <= 0) {
+        return false;
+    }
+    char chunk[65536];
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got <= 0) {
+        close(fd);
+        fd = -1;
+        return false;
+    }
+    sink.append(chunk, static_cast<std::size_t>(got));
+    return true;
+}
+
+// Takes from pending all up to and including the marker, or all of it when the marker is not
+// there.
+std::string takeThrough(std::string& pending, const std::string& marker) {
+    const std::size_t found = pending.find(marker);
+    const std::size_t end = found == std::string::npos ? pending.size() : found + marker.size();
+    std::string text = pending.substr(0, end);
+    pending.erase(0, end);
+    return text;
 }
 
 }  // namespace
@@ -142,21 +173,8 @@ BackgroundProcess::~BackgroundProcess() {
     stop();
 }
 
-// Reads what is there into pending; false at the deadline or the end of the output.
 bool BackgroundProcess::fill(Clock::time_point deadline) {
-    pollfd fd = {out_fd, POLLIN, 0};
-    if (out_fd < 0 || poll(&fd, 1, remainingMs(deadline)) <= 0) {
-        return false;
-    }
-    char chunk[65536];
-    const ssize_t got = read(out_fd, chunk, sizeof chunk);
-    if (got <= 0) {
-        close(out_fd);
-        out_fd = -1;
-        return false;
-    }
-    pending.append(chunk, static_cast<std::size_t>(got));
-    return true;
+    return fillFrom(out_fd, pending, deadline);
 }
 
 std::string BackgroundProcess::readUntil(const std::string& marker,
@@ -164,11 +182,7 @@ std::string BackgroundProcess::readUntil(const std::string& marker,
     const Clock::time_point deadline = Clock::now() + timeout;
     while (pending.find(marker) == std::string::npos && fill(deadline)) {
     }
-    const std::size_t found = pending.find(marker);
-    const std::size_t end = found == std::string::npos ? pending.size() : found + marker.size();
-    std::string text = pending.substr(0, end);
-    pending.erase(0, end);
-    return text;
+    return takeThrough(pending, marker);
 }
 
 std::string BackgroundProcess::readLine(std::chrono::milliseconds timeout) {
@@ -229,6 +243,137 @@ int BackgroundProcess::stop() {
         kill(child, SIGTERM);
     }
     return waitForExit(std::chrono::seconds(5));
+}
+
+TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wiring,
+                                 const std::string& term) {
+    winsize size = {};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    int pipe_ends[2] = {-1, -1};
+    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0 ||
+        (wiring != Wiring::both && pipe2(pipe_ends, O_CLOEXEC) != 0)) {
+        throw std::runtime_error("openpty or pipe failed");
+    }
+    fcntl(master, F_SETFD, FD_CLOEXEC);
+    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    signal(SIGPIPE, SIG_IGN);
+    const int in = wiring == Wiring::input_from_pipe ? pipe_ends[0] : slave;
+    const int out = wiring == Wiring::output_to_pipe ? pipe_ends[1] : slave;
+    // With input piped, standard error stays off the terminal so its output is the tool's alone.
+    const int err = wiring == Wiring::input_from_pipe ? open("/dev/null", O_WRONLY) : slave;
+
+    child = fork();
+    if (child < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (child == 0) {
+        setsid();
+        ioctl(slave, TIOCSCTTY, 0);
+        if (term.empty()) {
+            unsetenv("TERM");
+        } else {
+            setenv("TERM", term.c_str(), 1);
+        }
+        std::vector<char*> args;
+        for (const std::string& arg : argv) {
+            args.push_back(const_cast<char*>(arg.c_str()));
+        }
+        args.push_back(nullptr);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    if (wiring == Wiring::input_from_pipe) {
+        close(err);
+        close(pipe_ends[0]);
+        in_fd = pipe_ends[1];
+        out_fd = master;
+    } else if (wiring == Wiring::output_to_pipe) {
+        close(pipe_ends[1]);
+        in_fd = master;
+        out_fd = pipe_ends[0];
+    } else {
+        in_fd = master;
+        out_fd = master;
+    }
+}
+
+TerminalProcess::~TerminalProcess() {
+    if (child > 0) {
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+    }
+    for (int fd : {in_fd, out_fd == in_fd ? -1 : out_fd, slave}) {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+}
+
+void TerminalProcess::type(const std::string& keys) {
+    if (write(in_fd, keys.data(), keys.size()) != static_cast<ssize_t>(keys.size())) {
+        throw std::runtime_error("could not type at the child");
+    }
+}
+
+void TerminalProcess::closeInput() {
+    if (in_fd != master) {
+        close(in_fd);
+        in_fd = -1;
+    }
+}
+
+bool TerminalProcess::fill(Clock::time_point deadline) {
+    return fillFrom(out_fd, pending, deadline);
+}
+
+std::string TerminalProcess::readUntil(const std::string& marker,
+                                       std::chrono::milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (pending.find(marker) == std::string::npos && fill(deadline)) {
+    }
+    return takeThrough(pending, marker);
+}
+
+ProcessResult TerminalProcess::finish(std::chrono::milliseconds timeout) {
+    ProcessResult result;
+    const Clock::time_point deadline = Clock::now() + timeout;
+    int status = 0;
+    pid_t done = 0;
+    // The terminal stays open here, so its output has no end: read until the child is gone.
+    while ((done = waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
+        fill(std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
+    }
+    if (done == 0) {
+        result.timed_out = true;
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+    }
+    child = -1;
+    while (fill(Clock::now())) {
+    }
+    fillStatus(status, result);
+    result.out = std::move(pending);
+    pending.clear();
+    return result;
+}
+
+std::string TerminalProcess::sttySettings() const {
+    int out_pipe[2];
+    if (pipe2(out_pipe, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
+    const pid_t stty = spawn({"/bin/stty", "-g"}, slave, out_pipe[1], 2);
+    close(out_pipe[1]);
+    std::string settings;
+    int fd = out_pipe[0];
+    while (fillFrom(fd, settings, Clock::now() + std::chrono::seconds(10))) {
+    }
+    waitpid(stty, nullptr, 0);
+    return settings;
 }
 
 std::string withoutLibraryTrace(const std::string& transcript) {

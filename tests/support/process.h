@@ -50,6 +50,43 @@ private:
     std::string pending;
 };
 
+// A process on a pseudo-terminal of 80 columns and 24 rows, as an operator at a terminal runs
+// it; it leads its own session with the terminal as its controlling terminal.
+class TerminalProcess {
+public:
+    // Which of standard input and output are the terminal; the other one is then a pipe.
+    enum class Wiring { both, output_to_pipe, input_from_pipe };
+
+    // term is the child's TERM; empty leaves it unset.
+    TerminalProcess(const std::vector<std::string>& argv, Wiring wiring, const std::string& term);
+    ~TerminalProcess();
+    TerminalProcess(const TerminalProcess&) = delete;
+    TerminalProcess& operator=(const TerminalProcess&) = delete;
+
+    // Keys typed at the terminal, or text written into the input pipe.
+    void type(const std::string& keys);
+    // Closes the input pipe: the end of piped input.
+    void closeInput();
+    // Reads standard output (the terminal's or the pipe's) until the marker has come, and returns
+    // all read up to it; the rest stays for the next call.
+    std::string readUntil(const std::string& marker,
+                          std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // Waits for the end; out holds the standard output not yet read.
+    ProcessResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+    // The terminal's settings as `stty -g` prints them.
+    std::string sttySettings() const;
+
+private:
+    bool fill(std::chrono::steady_clock::time_point deadline);
+
+    pid_t child = -1;
+    int master = -1;
+    int slave = -1;
+    int in_fd = -1;   // the input pipe's writing end, when input is piped
+    int out_fd = -1;  // where standard output is read: the master or a pipe
+    std::string pending;
+};
+
 // Drops libmodbus's own debug trace from a transcript: connect and flush notes, frame dumps.
 std::string withoutLibraryTrace(const std::string& transcript);
 

@@ -75,9 +75,13 @@ bool fillFrom(int& fd, std::string& sink, Clock::time_point deadline) {
     return true;
 }
 
-// Takes from pending all up to and including the marker, or all of it when the marker is not
-// there.
-std::string takeThrough(std::string& pending, const std::string& marker) {
+// Reads fd into pending until the marker has come, and takes all up to and including it (all
+// of pending when it does not come).
+std::string readThrough(int& fd, std::string& pending, const std::string& marker,
+                        std::chrono::milliseconds timeout) {
+    const Clock::time_point deadline = Clock::now() + timeout;
+    while (pending.find(marker) == std::string::npos && fillFrom(fd, pending, deadline)) {
+    }
     const std::size_t found = pending.find(marker);
     const std::size_t end = found == std::string::npos ? pending.size() : found + marker.size();
     std::string text = pending.substr(0, end);
@@ -173,16 +177,9 @@ BackgroundProcess::~BackgroundProcess() {
     stop();
 }
 
-bool BackgroundProcess::fill(Clock::time_point deadline) {
-    return fillFrom(out_fd, pending, deadline);
-}
-
 std::string BackgroundProcess::readUntil(const std::string& marker,
                                          std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (pending.find(marker) == std::string::npos && fill(deadline)) {
-    }
-    return takeThrough(pending, marker);
+    return readThrough(out_fd, pending, marker, timeout);
 }
 
 std::string BackgroundProcess::readLine(std::chrono::milliseconds timeout) {
@@ -233,7 +230,7 @@ int BackgroundProcess::finish(std::chrono::milliseconds timeout) {
     }
     // Keep draining so a child blocked on a full pipe can still end.
     const Clock::time_point deadline = Clock::now() + timeout;
-    while (fill(deadline)) {
+    while (fillFrom(out_fd, pending, deadline)) {
     }
     return waitForExit(timeout);
 }
@@ -326,16 +323,9 @@ void TerminalProcess::closeInput() {
     }
 }
 
-bool TerminalProcess::fill(Clock::time_point deadline) {
-    return fillFrom(out_fd, pending, deadline);
-}
-
 std::string TerminalProcess::readUntil(const std::string& marker,
                                        std::chrono::milliseconds timeout) {
-    const Clock::time_point deadline = Clock::now() + timeout;
-    while (pending.find(marker) == std::string::npos && fill(deadline)) {
-    }
-    return takeThrough(pending, marker);
+    return readThrough(out_fd, pending, marker, timeout);
 }
 
 ProcessResult TerminalProcess::finish(std::chrono::milliseconds timeout) {
@@ -345,7 +335,7 @@ ProcessResult TerminalProcess::finish(std::chrono::milliseconds timeout) {
     pid_t done = 0;
     // The terminal stays open here, so its output has no end: read until the child is gone.
     while ((done = waitpid(child, &status, WNOHANG)) == 0 && Clock::now() < deadline) {
-        fill(std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
+        fillFrom(out_fd, pending, std::min(deadline, Clock::now() + std::chrono::milliseconds(20)));
     }
     if (done == 0) {
         result.timed_out = true;
@@ -353,7 +343,7 @@ ProcessResult TerminalProcess::finish(std::chrono::milliseconds timeout) {
         waitpid(child, &status, 0);
     }
     child = -1;
-    while (fill(Clock::now())) {
+    while (fillFrom(out_fd, pending, Clock::now())) {
     }
     fillStatus(status, result);
     result.out = std::move(pending);

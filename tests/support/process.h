@@ -41,7 +41,6 @@ public:
     pid_t pid() const { return child; }
 
 private:
-    bool fill(std::chrono::steady_clock::time_point deadline);
     int waitForExit(std::chrono::milliseconds timeout);
 
     pid_t child = -1;
@@ -77,8 +76,6 @@ public:
     std::string sttySettings() const;
 
 private:
-    bool fill(std::chrono::steady_clock::time_point deadline);
-
     pid_t child = -1;
     int master = -1;
     int slave = -1;

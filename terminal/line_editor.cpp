@@ -1,6 +1,7 @@
 #include "line_editor.h"
 
 #include <histedit.h>
+#include <termios.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 #include <term.h>
 
@@ -32,11 +34,42 @@ struct cCursorMoves {
     std::string clear_below;
 };
 
-// Set when the window changes size while a line is being edited.
+// The terminal's mode as tesmar found it, put back before a signal ends or stops the process.
+termios found_mode;
+// Set by the signals that ask for the line to be drawn again.
 volatile std::sig_atomic_t window_resized = 0;
+volatile std::sig_atomic_t continued = 0;
 
-void noteResize(int) {
-    window_resized = 1;
+// The signals handled while a line is edited, when the terminal is in the editor's mode.
+const int editing_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH};
+
+void onEditingSignal(int signal_number);
+
+void catchSignal(int signal_number, struct sigaction* before) {
+    struct sigaction action = {};
+    action.sa_handler = &onEditingSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, before);  // no SA_RESTART: a read waiting for a key ends
+}
+
+// Interrupt, quit, hang-up and stop keep their default action, with the terminal's own mode
+// back first; the process carries on here only after a stop.
+void onEditingSignal(int signal_number) {
+    if (signal_number == SIGWINCH) {
+        window_resized = 1;
+        return;
+    }
+    if (signal_number != SIGCONT) {
+        tcsetattr(STDIN_FILENO, TCSADRAIN, &found_mode);
+        signal(signal_number, SIG_DFL);
+        sigset_t just_this;
+        sigemptyset(&just_this);
+        sigaddset(&just_this, signal_number);
+        raise(signal_number);
+        sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+        catchSignal(signal_number, nullptr);
+    }
+    continued = 1;
 }
 
 // libedit on the terminal: emacs keys, history for this session only, Tab completion.
@@ -52,9 +85,6 @@ public:
         el_set(el, EL_PROMPT, &promptOf);
         el_set(el, EL_EDITOR, "emacs");
         el_set(el, EL_HIST, history, history_list);
-        // While a line is read, libedit catches the signals that end or stop the process, puts
-        // the terminal back into the mode it found it in and raises the signal again.
-        el_set(el, EL_SIGNAL, 1);
         el_set(el, EL_GETCFN, &readKey);
         el_set(el, EL_ADDFN, "tesmar-complete", "Complete a command word or a parameter tag",
                &complete);
@@ -84,14 +114,17 @@ public:
         // The loop has written its prompt already; the editor draws its own over it.
         std::cout << '\r' << std::flush;
 
-        struct sigaction resize = {}, before = {};
-        resize.sa_handler = &noteResize;
-        sigemptyset(&resize.sa_mask);
-        sigaction(SIGWINCH, &resize, &before);
+        struct sigaction before[std::size(editing_signals)];
+        for (std::size_t i = 0; i < std::size(editing_signals); ++i) {
+            catchSignal(editing_signals[i], &before[i]);
+        }
         int count = 0;
         const char* text = el_gets(el, &count);
-        // Outside the editor a resize must not interrupt the bus's waits.
-        sigaction(SIGWINCH, &before, nullptr);
+        // Outside the editor the signals act as they did: a resize, say, must not interrupt the
+        // bus's waits.
+        for (std::size_t i = 0; i < std::size(editing_signals); ++i) {
+            sigaction(editing_signals[i], &before[i], nullptr);
+        }
 
         if (text == nullptr || count <= 0) {
             return false;
@@ -132,6 +165,14 @@ private:
             }
             if (errno != EINTR) {
                 return -1;
+            }
+            if (continued != 0) {
+                // Back from a stop: the editor's mode again (the operator may have changed the
+                // terminal's settings meanwhile), and the line drawn anew.
+                continued = 0;
+                el_set(editor, EL_PREP_TERM, 0);
+                el_set(editor, EL_PREP_TERM, 1);
+                el_set(editor, EL_REFRESH);
             }
             if (window_resized != 0) {
                 window_resized = 0;
@@ -250,7 +291,8 @@ bool drivableTerminal(cCursorMoves& moves) {
 
 std::unique_ptr<cLineEditor> cLineEditor::forStandardStreams(const std::string& prompt) {
     cCursorMoves moves;
-    if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 && drivableTerminal(moves)) {
+    if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 && drivableTerminal(moves) &&
+        tcgetattr(STDIN_FILENO, &found_mode) == 0) {
         if (EditLine* editor = el_init("tesmar", stdin, stdout, stderr)) {
             return std::make_unique<cEditedLines>(editor, prompt, moves);
         }

@@ -111,7 +111,10 @@ public:
     }
 
     bool readLine(std::string& line) override {
-        // The loop has written its prompt already; the editor draws its own over it.
+        // The editor's mode before its prompt shows, so that keys typed at the prompt reach the
+        // editor (libedit itself draws the prompt first). The loop has written its prompt
+        // already; the editor draws its own over it.
+        el_set(el, EL_PREP_TERM, 1);
         std::cout << '\r' << std::flush;
 
         struct sigaction before[std::size(editing_signals)];

@@ -259,6 +259,7 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wi
     const int out = wiring == Wiring::output_to_pipe ? pipe_ends[1] : slave;
     // With input piped, standard error stays off the terminal so its output is the tool's alone.
     const int err = wiring == Wiring::input_from_pipe ? open("/dev/null", O_WRONLY) : slave;
+    settings_at_start = sttySettings();
 
     child = fork();
     if (child < 0) {

@@ -72,8 +72,9 @@ public:
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits for the end; out holds the standard output not yet read.
     ProcessResult finish(std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // The terminal's settings as `stty -g` prints them.
+    // The terminal's settings as `stty -g` prints them: now, and before the child started.
     std::string sttySettings() const;
+    const std::string& sttySettingsAtStart() const { return settings_at_start; }
 
 private:
     pid_t child = -1;
@@ -82,6 +83,7 @@ private:
     int in_fd = -1;   // the input pipe's writing end, when input is piped
     int out_fd = -1;  // where standard output is read: the master or a pipe
     std::string pending;
+    std::string settings_at_start;
 };
 
 // Drops libmodbus's own debug trace from a transcript: connect and flush notes, frame dumps.

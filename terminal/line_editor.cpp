@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <iterator>
+#include <vector>
 
 #include <term.h>
 
@@ -19,6 +20,40 @@ namespace {
 const std::vector<std::string> command_words{"rr", "wr", "wb", "rb", "set", "show", "q", "quit"};
 const std::vector<std::string> parameter_tags{"s=", "a=", "p=", "o=", "f=", "l="};
 const char white_space[] = " \t\n\v\f\r";
+
+// What Tab can put in place of the word that ends at the end of before_cursor: command words
+// for the first word, parameter tags after it. word_length is set to the length of that word.
+std::vector<std::string> completionChoices(const std::string& before_cursor,
+                                           std::size_t& word_length) {
+    const std::size_t last_blank = before_cursor.find_last_of(white_space);
+    const std::size_t word_start = last_blank == std::string::npos ? 0 : last_blank + 1;
+    const std::string word = before_cursor.substr(word_start);
+    word_length = word.size();
+    const bool first_word = before_cursor.find_first_not_of(white_space) >= word_start;
+    std::vector<std::string> choices;
+    for (const std::string& candidate : first_word ? command_words : parameter_tags) {
+        if (candidate.compare(0, word.size(), word) == 0) {
+            choices.push_back(candidate);
+        }
+    }
+    return choices;
+}
+
+// The longest text that every choice starts with.
+std::string commonPrefix(const std::vector<std::string>& choices) {
+    if (choices.empty()) {
+        return "";
+    }
+    std::string prefix = choices[0];
+    for (const std::string& choice : choices) {
+        std::size_t same = 0;
+        while (same < prefix.size() && same < choice.size() && prefix[same] == choice[same]) {
+            ++same;
+        }
+        prefix.resize(same);
+    }
+    return prefix;
+}
 
 // Lines as the standard input gives them, piped, from a file or typed without an editor.
 class cPlainLines : public cLineEditor {
@@ -29,7 +64,7 @@ public:
 };
 
 // What redrawing after a resize sends to the terminal.
-struct cCursorMoves {
+struct CursorMoves {
     std::string up;
     std::string clear_below;
 };
@@ -75,7 +110,7 @@ void onEditingSignal(int signal_number) {
 // libedit on the terminal: emacs keys, history for this session only, Tab completion.
 class cEditedLines : public cLineEditor {
 public:
-    cEditedLines(EditLine* editor, const std::string& prompt_text, const cCursorMoves& moves)
+    cEditedLines(EditLine* editor, const std::string& prompt_text, const CursorMoves& moves)
         : el(editor), history_list(history_init()), prompt(prompt_text), cursor_moves(moves) {
         HistEvent event;
         history(history_list, &event, H_SETSIZE, 1000);
@@ -264,12 +299,12 @@ private:
     std::string prompt;
     std::string last_tab_text;
     std::size_t last_tab_cursor = std::string::npos;
-    cCursorMoves cursor_moves;
+    CursorMoves cursor_moves;
 };
 
 // Whether the TERM names a terminal that libedit can move the cursor on; anything else (unset,
 // dumb, unknown) would have it complain on standard error and draw badly.
-bool drivableTerminal(cCursorMoves& moves) {
+bool drivableTerminal(CursorMoves& moves) {
     const char* term = std::getenv("TERM");
     if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
         return false;
@@ -293,7 +328,7 @@ bool drivableTerminal(cCursorMoves& moves) {
 }  // namespace
 
 std::unique_ptr<cLineEditor> cLineEditor::forStandardStreams(const std::string& prompt) {
-    cCursorMoves moves;
+    CursorMoves moves;
     if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 && drivableTerminal(moves) &&
         tcgetattr(STDIN_FILENO, &found_mode) == 0) {
         if (EditLine* editor = el_init("tesmar", stdin, stdout, stderr)) {
@@ -301,35 +336,4 @@ std::unique_ptr<cLineEditor> cLineEditor::forStandardStreams(const std::string& 
         }
     }
     return std::make_unique<cPlainLines>();
-}
-
-std::vector<std::string> completionChoices(const std::string& before_cursor,
-                                           std::size_t& word_length) {
-    const std::size_t last_blank = before_cursor.find_last_of(white_space);
-    const std::size_t word_start = last_blank == std::string::npos ? 0 : last_blank + 1;
-    const std::string word = before_cursor.substr(word_start);
-    word_length = word.size();
-    const bool first_word = before_cursor.find_first_not_of(white_space) >= word_start;
-    std::vector<std::string> choices;
-    for (const std::string& candidate : first_word ? command_words : parameter_tags) {
-        if (candidate.compare(0, word.size(), word) == 0) {
-            choices.push_back(candidate);
-        }
-    }
-    return choices;
-}
-
-std::string commonPrefix(const std::vector<std::string>& choices) {
-    if (choices.empty()) {
-        return "";
-    }
-    std::string prefix = choices[0];
-    for (const std::string& choice : choices) {
-        std::size_t same = 0;
-        while (same < prefix.size() && same < choice.size() && prefix[same] == choice[same]) {
-            ++same;
-        }
-        prefix.resize(same);
-    }
-    return prefix;
 }

@@ -1,9 +1,7 @@
 #pragma once
 
-#include <cstddef>
 #include <memory>
 #include <string>
-#include <vector>
 
 // Where the command loop's lines come from. At a terminal (standard input and output both
 // terminals, and a TERM that can be driven) lines are edited with history and completion;
@@ -19,11 +17,3 @@ public:
     // Reads the next line, without its newline, into line; false when no line can be read.
     virtual bool readLine(std::string& line) = 0;
 };
-
-// What Tab can put in place of the word that ends at the end of before_cursor: command words
-// for the first word, parameter tags after it. word_length is set to the length of that word.
-std::vector<std::string> completionChoices(const std::string& before_cursor,
-                                           std::size_t& word_length);
-
-// The longest text that every choice starts with.
-std::string commonPrefix(const std::vector<std::string>& choices);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "line_editor.h"
 #include "peer.h"
 #include "session.h"
 #include "support/transcript.h"
@@ -118,29 +117,6 @@ TEST_F(LineEditing, CtrlDEndsAsEndOfInputAndCtrlCRestoresTheTerminal) {
                   c.ending)
             << end.out;
         EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart());
-    }
-}
-
-TEST(Completion, FirstWordIsACommandLaterWordsAreTags) {
-    const struct {
-        std::string before_cursor;
-        std::vector<std::string> choices;
-        std::string common;
-    } cases[] = {
-        {"", {"rr", "wr", "wb", "rb", "set", "show", "q", "quit"}, ""},
-        {" \ts", {"set", "show"}, "s"},
-        {"quit", {"quit"}, "quit"},
-        {"rr s=1 ", {"s=", "a=", "p=", "o=", "f=", "l="}, ""},
-        {"set\tl", {"l="}, "l="},
-        {"rr a=1", {}, ""},  // a tag with its value: nothing to complete
-        {"rr x", {}, ""},
-        {"Sh", {}, ""},  // command words are matched case-sensitively
-    };
-    for (const auto& c : cases) {
-        std::size_t word_length = 0;
-        const std::vector<std::string> choices = completionChoices(c.before_cursor, word_length);
-        EXPECT_EQ(choices, c.choices) << c.before_cursor;
-        EXPECT_EQ(commonPrefix(choices), c.common) << c.before_cursor;
     }
 }
 

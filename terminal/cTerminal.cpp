@@ -34,8 +34,7 @@ bool inputWaiting() {
 
 }  // namespace
 
-cTerminal::cTerminal()
-    : cOrvel("cTerminal"), prompt("modbus$>"), lines(cLineEditor::forStandardStreams(prompt)) {
+cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), lines(prompt) {
     // The prompt is flushed below before a read would wait, rather than before every read, so
     // a scripted session does not pay a write for each prompt that nobody is waiting to see.
     std::cin.tie(nullptr);
@@ -47,7 +46,7 @@ bool cTerminal::processLine() {
         std::cout.flush();
     }
     std::string line;
-    if (!lines->readLine(line)) {
+    if (!lines.readLine(line)) {
         // Nothing more can arrive: end the prompt line and leave as quit does.
         std::cout << std::endl;
         quit();

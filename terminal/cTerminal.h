@@ -40,5 +40,5 @@ private:
     void quit();
 
     // Chosen once, when the terminal is made.
-    std::unique_ptr<cLineEditor> lines;
+    cLineEditor lines;
 };

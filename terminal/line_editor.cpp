@@ -55,14 +55,6 @@ std::string commonPrefix(const std::vector<std::string>& choices) {
     return prefix;
 }
 
-// Lines as the standard input gives them, piped, from a file or typed without an editor.
-class cPlainLines : public cLineEditor {
-public:
-    bool readLine(std::string& line) override {
-        return static_cast<bool>(std::getline(std::cin, line));
-    }
-};
-
 // What redrawing after a resize sends to the terminal.
 struct CursorMoves {
     std::string up;
@@ -107,8 +99,10 @@ void onEditingSignal(int signal_number) {
     continued = 1;
 }
 
+}  // namespace
+
 // libedit on the terminal: emacs keys, history for this session only, Tab completion.
-class cEditedLines : public cLineEditor {
+class cEditedLines {
 public:
     cEditedLines(EditLine* editor, const std::string& prompt_text, const CursorMoves& moves)
         : el(editor), history_list(history_init()), prompt(prompt_text), cursor_moves(moves) {
@@ -140,12 +134,12 @@ public:
         el_set(el, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
     }
 
-    ~cEditedLines() override {
+    ~cEditedLines() {
         el_end(el);
         history_end(history_list);
     }
 
-    bool readLine(std::string& line) override {
+    bool readLine(std::string& line) {
         // The editor's mode before its prompt shows, so that keys typed at the prompt reach the
         // editor (libedit itself draws the prompt first). The loop has written its prompt
         // already; the editor draws its own over it.
@@ -302,6 +296,8 @@ private:
     CursorMoves cursor_moves;
 };
 
+namespace {
+
 // Whether the TERM names a terminal that libedit can move the cursor on; anything else (unset,
 // dumb, unknown) would have it complain on standard error and draw badly.
 bool drivableTerminal(CursorMoves& moves) {
@@ -327,13 +323,23 @@ bool drivableTerminal(CursorMoves& moves) {
 
 }  // namespace
 
-std::unique_ptr<cLineEditor> cLineEditor::forStandardStreams(const std::string& prompt) {
+cLineEditor::cLineEditor(const std::string& prompt) {
     CursorMoves moves;
     if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 && drivableTerminal(moves) &&
         tcgetattr(STDIN_FILENO, &found_mode) == 0) {
-        if (EditLine* editor = el_init("tesmar", stdin, stdout, stderr)) {
-            return std::make_unique<cEditedLines>(editor, prompt, moves);
+        if (EditLine* el = el_init("tesmar", stdin, stdout, stderr)) {
+            editor = std::make_unique<cEditedLines>(el, prompt, moves);
         }
     }
-    return std::make_unique<cPlainLines>();
+}
+
+cLineEditor::~cLineEditor() = default;
+
+// Without the editor, lines are read as the standard input gives them: piped, from a file, or
+// typed on a terminal that cannot be driven.
+bool cLineEditor::readLine(std::string& line) {
+    if (editor != nullptr) {
+        return editor->readLine(line);
+    }
+    return static_cast<bool>(std::getline(std::cin, line));
 }

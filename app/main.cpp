@@ -5,9 +5,11 @@
 #include "cOrvel.h"
 #include "cTerminal.h"
 #include "options.h"
+#include "standard_streams.h"
 #include "usage.h"
 
 int main(int argc, char** argv) {
+    openMissingStandardDescriptors();
     cOrvel::init(cOrvel::OrvelPiority(700));
 
     for (int i = 0; i < argc; ++i) {
@@ -41,5 +43,5 @@ int main(int argc, char** argv) {
 
     while (cTerminal::instance->processLine()) {
     }
-    std::exit(0);
+    std::exit(outputStatus());
 }

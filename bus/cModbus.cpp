@@ -1,14 +1,35 @@
 #include "cModbus.h"
 
+#include <poll.h>
+#include <termios.h>
 #include <cerrno>
+#include <thread>
 
+#include "line_rules.h"
 #include "modbus_port.h"
 #include "serial_format.h"
 
 cModbus* cModbus::instance = nullptr;
 
+namespace {
+
+using line_clock = std::chrono::steady_clock;
+
+// Time the slaves get after a broadcast before the next request, as no answer marks its end.
+const std::chrono::milliseconds broadcast_turnaround(100);
+
+// How much longer than one response timeout a chattering line may hold up the next request.
+const long quiet_bound_timeouts = 3;
+
+long millisSince(line_clock::time_point then) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(line_clock::now() - then).count());
+}
+
+}  // namespace
+
 cModbus::cModbus(const char* device, int baud, const char* format)
-    : cOrvel("cModbus"), ctx(nullptr), is_tcp(0) {
+    : cOrvel("cModbus"), ctx(nullptr), is_tcp(0), baud_asked(baud), line_baud(baud) {
     info("Opening master RTU bus on %s with baud %d and config", device, baud);
     const SerialFormat serial = parseSerialFormat(format);
     ctx = modbus_port->new_rtu(device, baud, serial.parity, serial.data_bits, serial.stop_bits);
@@ -19,6 +40,11 @@ cModbus::cModbus(const char* device, int baud, const char* format)
 
 cModbus::cModbus(const char* host, int port) : cOrvel("cModbus"), ctx(nullptr), is_tcp(1) {
     info("Opening TCP client bus to %s:%d", host, port);
+    if (port < 0 || port > 65535) {
+        // The library would cut the number to 16 bits and connect to some other port.
+        error("TCP port %d is outside 0-65535: no connection is made", port);
+        return;
+    }
     ctx = modbus_port->new_tcp(host, port);
     if (ctx == nullptr) {
         reportMissingContext();
@@ -29,7 +55,7 @@ cModbus::cModbus(const char* host, int port) : cOrvel("cModbus"), ctx(nullptr), 
 }
 
 void cModbus::reportMissingContext() {
-    error("The library refused the bus settings: %s", modbus_strerror(errno));
+    error("The library refused the bus settings: %s", modbus_port->strerror(errno));
 }
 
 void cModbus::start() {
@@ -48,11 +74,122 @@ void cModbus::start() {
     if (rc == 0) {
         modbus_port->rtu_set_serial_mode(ctx, MODBUS_RTU_RS485);
         modbus_port->set_response_timeout(ctx, 1, 0);
+        reportLineSpeed();
+    }
+}
+
+// The library puts a rate it does not know on the line as 9600 baud without a word.
+void cModbus::reportLineSpeed() {
+    termios line{};
+    if (tcgetattr(modbus_port->get_socket(ctx), &line) != 0) {
+        line_baud = baud_asked;
+        return;
+    }
+    line_baud = baudOfSpeed(cfgetospeed(&line));
+    if (line_baud != baud_asked) {
+        error("Baud rate %d is not supported by the serial line: it runs at %d baud", baud_asked,
+              line_baud);
     }
 }
 
 void cModbus::close() {
     if (usable()) {
         modbus_port->close(ctx);
+    }
+}
+
+bool cModbus::selectSlave(int slave) {
+    return modbus_port->set_slave(ctx, slave) == 0;
+}
+
+const char* cModbus::slaveRange() const {
+    return is_tcp ? "0-247 and 255" : "0-247";
+}
+
+int cModbus::readRegisters(int function_code, int address, int count, uint16_t* dest) {
+    beforeRequest();
+    if (function_code == MODBUS_FC_READ_INPUT_REGISTERS) {
+        return afterRequest(modbus_port->read_input_registers(ctx, address, count, dest));
+    }
+    return afterRequest(modbus_port->read_registers(ctx, address, count, dest));
+}
+
+int cModbus::writeRegisters(int address, int count, const uint16_t* src) {
+    beforeRequest();
+    return afterRequest(modbus_port->write_registers(ctx, address, count, src));
+}
+
+int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
+    if (count > MODBUS_MAX_WRITE_REGISTERS) {
+        errno = EMBMDATA;
+        return -1;
+    }
+    beforeRequest();
+    const std::vector<uint8_t> request =
+        writeRequest(MODBUS_BROADCAST_ADDRESS, address, count, src);
+    const int rc =
+        modbus_port->send_raw_request(ctx, request.data(), static_cast<int>(request.size()));
+    // The frame, its check sum included, may still be on its way out of the line when the
+    // library returns; the slaves then need their time to act on it.
+    const long on_wire = serialMicros(line_baud, static_cast<int>(request.size()) + 2);
+    line_free_at = line_clock::now() + std::chrono::microseconds(on_wire) +
+                   std::chrono::microseconds(silentIntervalMicros(line_baud)) +
+                   broadcast_turnaround;
+    return rc;
+}
+
+// Nothing left from earlier requests may be taken as the answer to this one, and on RTU the
+// slaves must see the gap that marks the start of a frame.
+void cModbus::beforeRequest() {
+    if (!is_tcp) {
+        std::this_thread::sleep_until(line_free_at);
+    }
+    modbus_port->flush(ctx);
+}
+
+int cModbus::afterRequest(int rc) {
+    if (rc < 0 && failureMayLeaveBytes(errno)) {
+        const int error_number = errno;
+        settleLine();
+        errno = error_number;
+    }
+    line_free_at = line_clock::now() + std::chrono::microseconds(silentIntervalMicros(line_baud));
+    return rc;
+}
+
+// Waits until nothing has arrived for one response timeout, so that a late or broken reply is
+// discarded here and not read by the next request; a line that keeps chattering, or a
+// connection that the slave has closed, ends the wait early.
+void cModbus::settleLine() {
+    const int fd = modbus_port->get_socket(ctx);
+    uint32_t seconds = 0;
+    uint32_t microseconds = 0;
+    if (fd < 0 || modbus_port->get_response_timeout(ctx, &seconds, &microseconds) != 0) {
+        return;
+    }
+    const long timeout_ms = static_cast<long>(seconds) * 1000 + microseconds / 1000;
+    const line_clock::time_point started = line_clock::now();
+    line_clock::time_point last_arrival = started;
+    bool late_bytes = false;
+    long wait_ms;
+    while ((wait_ms = quietWaitMillis(millisSince(last_arrival), millisSince(started), timeout_ms,
+                                      quiet_bound_timeouts * timeout_ms)) >= 0) {
+        pollfd line{fd, POLLIN | POLLRDHUP, 0};
+        const int ready = ::poll(&line, 1, static_cast<int>(wait_ms));
+        if (ready < 0 && errno != EINTR) {
+            break;
+        }
+        if (ready > 0 && (line.revents & POLLIN) != 0) {
+            late_bytes = true;
+            last_arrival = line_clock::now();
+            modbus_port->flush(ctx);
+        }
+        if (ready > 0 && (line.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) != 0) {
+            break;
+        }
+    }
+    modbus_port->flush(ctx);
+    if (late_bytes) {
+        error("Bytes that came after the failed request were discarded");
     }
 }

@@ -13,6 +13,10 @@ const ModbusPort libmodbus_port = {
     modbus_read_registers,
     modbus_read_input_registers,
     modbus_write_registers,
+    modbus_send_raw_request,
+    modbus_get_socket,
+    modbus_get_response_timeout,
+    modbus_strerror,
 };
 
 const ModbusPort* modbus_port = &libmodbus_port;

@@ -19,6 +19,10 @@ struct ModbusPort {
     int (*read_registers)(modbus_t* ctx, int address, int count, uint16_t* dest);
     int (*read_input_registers)(modbus_t* ctx, int address, int count, uint16_t* dest);
     int (*write_registers)(modbus_t* ctx, int address, int count, const uint16_t* src);
+    int (*send_raw_request)(modbus_t* ctx, const uint8_t* raw, int length);
+    int (*get_socket)(modbus_t* ctx);
+    int (*get_response_timeout)(modbus_t* ctx, uint32_t* seconds, uint32_t* microseconds);
+    const char* (*strerror)(int error);
 };
 
 extern const ModbusPort libmodbus_port;

@@ -1,13 +1,12 @@
 #include "cOrvel.h"
 
-#include <unistd.h>
 #include <cstdarg>
-#include <cstdio>
+#include <iostream>
 
 #include <log4cpp/Category.hh>
-#include <log4cpp/FileAppender.hh>
 #include <log4cpp/Layout.hh>
 #include <log4cpp/LoggingEvent.hh>
+#include <log4cpp/OstreamAppender.hh>
 #include <log4cpp/Priority.hh>
 
 namespace {
@@ -25,16 +24,13 @@ public:
     }
 };
 
-// Whether standard output is a terminal, where log lines must not overtake its pending text.
-bool output_on_terminal = false;
-
 }  // namespace
 
 void cOrvel::init(OrvelPiority threshold) {
-    output_on_terminal = ::isatty(STDOUT_FILENO) != 0;
-    // Straight to the descriptor, one write a line: through std::cerr, every log line would
-    // first flush the operator's output, which is tied to it, even into a pipe or a file.
-    auto* appender = new log4cpp::FileAppender("stderr", ::dup(STDERR_FILENO));
+    // std::cerr is tied to std::cout, which shares its buffer with the C library's standard
+    // output: a log line first flushes what was written there before it, so in any capture
+    // of both it never overtakes that output.
+    auto* appender = new log4cpp::OstreamAppender("stderr", &std::cerr);
     appender->setLayout(new LineLayout());
 
     log4cpp::Category& root = log4cpp::Category::getRoot();
@@ -49,9 +45,6 @@ cOrvel::cOrvel(const char* category_name)
 // Categories inherit the root's threshold and appender, so one check and one layout serve all.
 void cOrvel::logv(int priority, const char* format, va_list args) {
     if (category->isPriorityEnabled(priority)) {
-        if (output_on_terminal) {
-            std::fflush(stdout);  // e.g. the prompt, written just before the bus starts
-        }
         category->logva(priority, format, args);
     }
 }

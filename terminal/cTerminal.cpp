@@ -5,7 +5,6 @@
 #include <iostream>
 
 #include "cModbus.h"
-#include "modbus_port.h"
 #include "register_view.h"
 #include "value_parsing.h"
 
@@ -27,24 +26,14 @@ void reportNoBus() {
     }
 }
 
-// True when standard input already holds unread bytes, so the next line comes without waiting.
-bool inputWaiting() {
-    return stdin->_IO_read_ptr < stdin->_IO_read_end;
-}
-
 }  // namespace
 
 cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), lines(prompt) {
-    // The prompt is flushed below before a read would wait, rather than before every read, so
-    // a scripted session does not pay a write for each prompt that nobody is waiting to see.
-    std::cin.tie(nullptr);
+    // The prompt shows because standard input is tied to standard output.
     std::cout << std::endl << prompt;
 }
 
 bool cTerminal::processLine() {
-    if (!inputWaiting()) {
-        std::cout.flush();
-    }
     std::string line;
     if (!lines.readLine(line)) {
         // Nothing more can arrive: end the prompt line and leave as quit does.
@@ -122,6 +111,21 @@ void cTerminal::applyParameters(std::vector<std::string> words) {
     }
 }
 
+bool cTerminal::selectSlave(cModbus& bus, bool for_write) {
+    if (!bus.selectSlave(params.slave)) {
+        std::cout << "Slave " << unsigned(params.slave) << " refused: valid slave numbers are "
+                  << bus.slaveRange() << std::endl;
+        return false;
+    }
+    if (!for_write && bus.isBroadcast(params.slave)) {
+        std::cout << "Slave 0 refused: it is the broadcast address and no slave answers a read "
+                     "from it (valid 1-247)"
+                  << std::endl;
+        return false;
+    }
+    return true;
+}
+
 void cTerminal::readRegisters() {
     std::memset(read_buffer, 0, sizeof read_buffer);
     cModbus* bus = usableBus();
@@ -130,19 +134,16 @@ void cTerminal::readRegisters() {
         return;
     }
     std::cout << "Read a: " << params.address << std::endl;
-    modbus_port->set_slave(bus->ctx, params.slave);
-    modbus_port->flush(bus->ctx);
-
-    int count = 0;
-    if (params.function_code == 3) {
-        count = modbus_port->read_registers(bus->ctx, params.address, params.length, read_buffer);
-    } else if (params.function_code == 4) {
-        count =
-            modbus_port->read_input_registers(bus->ctx, params.address, params.length, read_buffer);
-    } else {
+    if (!selectSlave(*bus, false)) {
+        return;
+    }
+    if (params.function_code != MODBUS_FC_READ_HOLDING_REGISTERS &&
+        params.function_code != MODBUS_FC_READ_INPUT_REGISTERS) {
         bus->error("Function code 0x%02X is not for reading registers", params.function_code);
         return;
     }
+    const int count =
+        bus->readRegisters(params.function_code, params.address, params.length, read_buffer);
     // The library never delivers more than it was asked for; the bounds keep the image safe.
     if (count < 1 || count > params.length || count > static_cast<int>(buffer_registers)) {
         return;
@@ -177,9 +178,19 @@ void cTerminal::writeRegisters(std::vector<std::string> words) {
     }
     std::copy(values.begin(), values.end(), write_buffer);
 
-    modbus_port->set_slave(bus->ctx, params.slave);
-    const int written = modbus_port->write_registers(
-        bus->ctx, params.address, static_cast<uint8_t>(values.size()), write_buffer);
+    if (!selectSlave(*bus, true)) {
+        return;
+    }
+    const int count = static_cast<int>(values.size());
+    if (bus->isBroadcast(params.slave)) {
+        if (bus->broadcastRegisters(params.address, count, write_buffer) < 0) {
+            std::cout << "Broadcast could not be sent" << std::endl;
+        } else {
+            std::cout << "Broadcast to all slaves: no slave confirms a broadcast" << std::endl;
+        }
+        return;
+    }
+    const int written = bus->writeRegisters(params.address, count, write_buffer);
     if (written < 0) {
         std::cout << "Write bombed" << std::endl;
     } else {

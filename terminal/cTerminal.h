@@ -9,6 +9,8 @@
 #include "cOrvel.h"
 #include "line_editor.h"
 
+class cModbus;
+
 // The operator's terminal: prompt, request parameters and register buffers.
 class cTerminal : public cOrvel {
 public:
@@ -38,6 +40,9 @@ public:
 
 private:
     void quit();
+    // Selects the request's slave on the bus; false, after one line that says why, when the
+    // request must not go out.
+    bool selectSlave(cModbus& bus, bool for_write);
 
     // Chosen once, when the terminal is made.
     cLineEditor lines;

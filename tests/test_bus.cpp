@@ -77,6 +77,8 @@ ModbusPort recordingPort() {
         return 0;
     };
     port.close = [](modbus_t*) { calls.push_back("close"); };
+    port.get_socket = [](modbus_t*) { return -1; };
+    port.strerror = [](int) { return "refused"; };
     return port;
 }
 

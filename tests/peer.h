@@ -6,6 +6,10 @@
 
 #include "support/process.h"
 
+// A socat pseudo-terminal pair linked at the two paths, open once this returns; it closes when
+// the process object goes.
+std::unique_ptr<BackgroundProcess> ptyPair(const std::string& master, const std::string& slave);
+
 // A tesmar-sim to talk to: over TCP on a free loopback port, or over RTU on one end of a socat
 // pseudo-terminal pair. Options such as {"-f", "late", "-D", "300", "-n", "1"} or {"-l"} go to
 // the simulator as they are; its standard error is kept for log().

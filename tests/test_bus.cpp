@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <unistd.h>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -5,6 +8,7 @@
 
 #include "cModbus.h"
 #include "cOrvel.h"
+#include "line_rules.h"
 #include "modbus_port.h"
 #include "serial_format.h"
 
@@ -39,11 +43,65 @@ TEST(SerialFormat, ReadsThreePositionsAndCompletesShortTexts) {
     }
 }
 
+TEST(LineRules, SilentIntervalIsThreeAndAHalfCharactersOfElevenBits) {
+    const struct {
+        int baud;
+        long micros;
+    } cases[] = {{1200, 32084},  {9600, 4011}, {19200, 2006}, {19201, 1750},
+                 {115200, 1750}, {0, 32084},   {-5, 32084}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(silentIntervalMicros(c.baud), c.micros) << c.baud;
+    }
+    EXPECT_EQ(serialMicros(9600, 10), 11459);
+}
+
+TEST(LineRules, QuietWaitEndsAfterOneQuietTimeoutOrAtItsBound) {
+    const struct {
+        long since_arrival, since_start, wait;
+    } cases[] = {
+        {0, 0, 1000},      // nothing yet: a whole timeout
+        {400, 400, 600},   // the rest of the timeout
+        {1000, 1000, -1},  // quiet for a timeout: done
+        {200, 2900, 100},  // chattering: only up to the bound
+        {100, 3000, -1},   // bound reached while bytes still come
+        {1500, 1500, -1},  // a poll that overslept
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(quietWaitMillis(c.since_arrival, c.since_start, 1000, 3000), c.wait)
+            << c.since_arrival << " " << c.since_start;
+    }
+}
+
+TEST(LineRules, OnlyFailuresThatMayLeaveBytesNeedTheQuietWait) {
+    const struct {
+        int error;
+        bool dirty;
+    } cases[] = {{ETIMEDOUT, true},  {EMBBADCRC, true}, {EMBBADDATA, true}, {EMBBADSLAVE, true},
+                 {ECONNRESET, true}, {EMBUNKEXC, true}, {EMBXILFUN, false}, {EMBXILADD, false},
+                 {EMBXSFAIL, false}, {EMBXGTAR, false}, {EMBMDATA, false},  {EINVAL, false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(failureMayLeaveBytes(c.error), c.dirty) << c.error;
+    }
+}
+
+TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
+    const uint16_t values[] = {0x0010, 0xBEEF};
+    EXPECT_EQ(writeRequest(0, 0x1234, 2, values),
+              (std::vector<uint8_t>{0, 16, 0x12, 0x34, 0, 2, 4, 0x00, 0x10, 0xBE, 0xEF}));
+    EXPECT_EQ(writeRequest(0, 5, 0, values), (std::vector<uint8_t>{0, 16, 0, 5, 0, 0, 0}));
+    EXPECT_EQ(baudOfSpeed(B9600), 9600);
+    EXPECT_EQ(baudOfSpeed(B4000000), 4000000);
+    EXPECT_EQ(baudOfSpeed(B0), 0);
+}
+
 // A stand-in for the library that records every call, for the paths no hardware reaches.
 std::vector<std::string> calls;
 modbus_t* fake_context = reinterpret_cast<modbus_t*>(0x1000);
 bool give_context = true;
 int connect_result = 0;
+int line_fd = -1;
+int write_error = 0;
+int late_writer = -1;
 
 ModbusPort recordingPort() {
     ModbusPort port{};
@@ -77,7 +135,25 @@ ModbusPort recordingPort() {
         return 0;
     };
     port.close = [](modbus_t*) { calls.push_back("close"); };
-    port.get_socket = [](modbus_t*) { return -1; };
+    port.get_socket = [](modbus_t*) { return line_fd; };
+    port.get_response_timeout = [](modbus_t*, uint32_t* seconds, uint32_t* microseconds) {
+        *seconds = 0;
+        *microseconds = 50000;
+        return 0;
+    };
+    port.set_slave = [](modbus_t*, int slave) {
+        calls.push_back("set_slave " + std::to_string(slave));
+        return slave <= 247 ? 0 : -1;
+    };
+    port.write_registers = [](modbus_t*, int address, int count, const uint16_t*) {
+        calls.push_back("write " + std::to_string(address) + " " + std::to_string(count));
+        if (late_writer >= 0) {  // the answer comes after the timeout, then the slave hangs up
+            EXPECT_EQ(write(late_writer, "late", 4), 4);
+            ::close(late_writer);
+        }
+        errno = write_error;
+        return write_error == 0 ? count : -1;
+    };
     port.strerror = [](int) { return "refused"; };
     return port;
 }
@@ -89,6 +165,9 @@ protected:
         calls.clear();
         give_context = true;
         connect_result = 0;
+        line_fd = -1;
+        write_error = 0;
+        late_writer = -1;
         port = recordingPort();
         modbus_port = &port;
     }
@@ -127,6 +206,51 @@ TEST_F(BusSequence, NoContextMeansNoFurtherLibraryCall) {
         bus->close();
     }
     EXPECT_EQ(calls, (std::vector<std::string>{"new_tcp  502", "new_rtu /dev/ttyS1 0 N 8 1"}));
+}
+
+// The line is a pipe here: bytes left in it stand for a late reply, its closed end for a slave
+// that hung up.
+TEST_F(BusSequence, FailedRequestWaitsForQuietUnlessTheSlaveAnswered) {
+    int line[2];
+    ASSERT_EQ(pipe2(line, O_NONBLOCK), 0);
+    line_fd = line[0];
+    port.flush = [](modbus_t*) {
+        char discard[64];
+        calls.push_back(read(line_fd, discard, sizeof discard) > 0 ? "flush bytes" : "flush");
+        return 0;
+    };
+    cModbus bus("10.0.0.9", 502);
+    calls.clear();
+    EXPECT_EQ(bus.writeRegisters(10, 2, nullptr), 2);
+    EXPECT_EQ(calls, (std::vector<std::string>{"flush", "write 10 2"}));
+
+    const struct {
+        int error;
+        std::vector<std::string> calls;
+    } cases[] = {
+        {EMBXILADD, {"flush", "write 10 2"}},
+        {ETIMEDOUT, {"flush", "write 10 2", "flush"}},
+        {EMBBADCRC, {"flush", "write 10 2", "flush bytes", "flush"}},
+    };
+    for (const auto& c : cases) {
+        calls.clear();
+        write_error = c.error;
+        late_writer = c.error == EMBBADCRC ? line[1] : -1;
+        EXPECT_EQ(bus.writeRegisters(10, 2, nullptr), -1);
+        EXPECT_EQ(errno, c.error);
+        EXPECT_EQ(calls, c.calls) << c.error;
+    }
+    ::close(line[0]);
+}
+
+TEST_F(BusSequence, TcpPortOutsideSixteenBitsMakesNoContext) {
+    for (int port_number : {-1, 65536, 70000}) {
+        cModbus bus("127.0.0.1", port_number);
+        EXPECT_FALSE(bus.usable());
+    }
+    EXPECT_EQ(calls, std::vector<std::string>{});
+    cModbus highest("127.0.0.1", 65535);
+    EXPECT_TRUE(highest.usable());
 }
 
 }  // namespace

@@ -1,0 +1,415 @@
+// Every answer belongs to its own request: sessions against a slave that answers late, through
+// noise or not at all, read back from the slave afterwards; and the tool's own output that never
+// lies about order or loss.
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "line_rules.h"
+#include "peer.h"
+#include "session.h"
+#include "support/transcript.h"
+
+namespace {
+
+// The screen with {range} standing for the slave numbers of the bus.
+std::string forBus(std::string screen, const SimPeer& peer) {
+    return std::regex_replace(screen, std::regex("\\{range\\}"),
+                              peer.isTcp() ? "0-247 and 255" : "0-247");
+}
+
+struct HygieneCase {
+    const char* name;
+    std::vector<std::string> tcp_fault;  // simulator options on TCP; RTU's late delay differs
+    std::vector<std::string> rtu_fault;
+    const char* screen;
+    std::vector<const char*> slave_log;  // what the slave did, in its request log
+};
+
+const HygieneCase hygiene_cases[] = {
+    {"LateConfirmationIsNotTheNextWritesAnswer",
+     {"-f", "late", "-D", "600", "-n", "1"},
+     {"-f", "late", "-D", "1200", "-n", "1"},
+     R"(
+modbus$>wr s=1 a=10 1
+Perform write register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=10' tag: 'a' val: '10'
+Address: 10
+Writing to 10:
+0x1
+Write bombed
+
+modbus$>wr a=20
+Perform write register
+Got param 'a=20' tag: 'a' val: '20'
+Address: 20
+Writing to 20:
+Write bombed
+
+modbus$>wr a=30 3
+Perform write register
+Got param 'a=30' tag: 'a' val: '30'
+Address: 30
+Writing to 30:
+0x3
+Sucessfully wrote 1 registers
+
+modbus$>rr a=10 l=1
+Perform read register
+Got param 'a=10' tag: 'a' val: '10'
+Address: 10
+Got param 'l=1' tag: 'l' val: '1'
+Length: 1
+Read a: 10
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   00 01                                             ..              
+16: 0100 256
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 10 count 1: fault late", "address 20 count 0: exception 3",
+      "address 30 count 1: ok"}},
+    {"LateReadDoesNotShiftLaterReads",
+     {"-f", "late", "-D", "600", "-n", "1"},
+     {"-f", "late", "-D", "1200", "-n", "1"},
+     R"(
+modbus$>rr s=1 a=100
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=100' tag: 'a' val: '100'
+Address: 100
+Read a: 100
+
+modbus$>rr a=200
+Perform read register
+Got param 'a=200' tag: 'a' val: '200'
+Address: 200
+Read a: 200
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   74 65                                             te              
+16: 6574 25972
+
+modbus$>rr a=300
+Perform read register
+Got param 'a=300' tag: 'a' val: '300'
+Address: 300
+Read a: 300
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   1f 20                                             .               
+16: 201F 8223
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 100 count 1: fault late", "address 200 count 1: ok"}},
+    {"NoiseBeforeAReplyFailsOnlyThatRead",
+     {"-f", "noise", "-n", "1"},
+     {"-f", "noise", "-n", "1"},
+     R"(
+modbus$>rr s=1 a=100 l=2
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=100' tag: 'a' val: '100'
+Address: 100
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Read a: 100
+
+modbus$>wr a=40 beef
+Perform write register
+Got param 'a=40' tag: 'a' val: '40'
+Address: 40
+Writing to 40:
+0xbeef
+Sucessfully wrote 1 registers
+
+modbus$>rr l=1
+Perform read register
+Got param 'l=1' tag: 'l' val: '1'
+Length: 1
+Read a: 40
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   be ef                                             ..              
+16: EFBE 61374
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 100 count 2: fault noise", "address 40 count 1: ok"}},
+    {"RefusedSlaveNumberWritesNothing",
+     {},
+     {},
+     R"(
+modbus$>wr s=1 a=50 1
+Perform write register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=50' tag: 'a' val: '50'
+Address: 50
+Writing to 50:
+0x1
+Sucessfully wrote 1 registers
+
+modbus$>wr s=250 beef
+Perform write register
+Got param 's=250' tag: 's' val: '250'
+Writing to 50:
+0xbeef
+Slave 250 refused: valid slave numbers are {range}
+
+modbus$>rr s=248
+Perform read register
+Got param 's=248' tag: 's' val: '248'
+Read a: 50
+Slave 248 refused: valid slave numbers are {range}
+
+modbus$>rr s=1
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Read a: 50
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   00 01                                             ..              
+16: 0100 256
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 50 count 1: ok"}},
+};
+
+class LineHygiene : public ::testing::TestWithParam<std::tuple<std::string, HygieneCase>> {};
+
+TEST_P(LineHygiene, PrintedOutcomeMatchesWhatTheSlaveDid) {
+    const auto& [bus, c] = GetParam();
+    std::vector<std::string> options = bus == "tcp" ? c.tcp_fault : c.rtu_fault;
+    options.push_back("-l");
+    const auto peer = bus == "tcp" ? SimPeer::tcp(options) : SimPeer::rtu(options);
+    const std::string screen = forBus(c.screen, *peer);
+    const SessionRun run = runSession(peer->tesmarArgs(), screen);
+    EXPECT_EQ(run.screen, screen);
+    EXPECT_EQ(run.exit_status, 0);
+    const std::string log = peer->log();
+    std::size_t at = 0;
+    for (const char* done : c.slave_log) {
+        at = log.find(done, at);
+        EXPECT_NE(at, std::string::npos) << done << "\n" << log;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LineHygiene,
+                         ::testing::Combine(::testing::Values("tcp", "rtu"),
+                                            ::testing::ValuesIn(hygiene_cases)),
+                         [](const auto& test) {
+                             return std::get<0>(test.param) + "_" + std::get<1>(test.param).name;
+                         });
+
+TEST(Broadcast, RtuWriteToSlaveZeroReachesTheSlaveAndWaitsForNoAnswer) {
+    const auto peer = SimPeer::rtu({"-l"});
+    const std::string screen = R"(
+modbus$>wr 10 20
+Perform write register
+Writing to 0:
+0x10
+0x20
+Broadcast to all slaves: no slave confirms a broadcast
+
+modbus$>rr l=2
+Perform read register
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Read a: 0
+Slave 0 refused: it is the broadcast address and no slave answers a read from it (valid 1-247)
+
+modbus$>rr s=1
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Read a: 0
+--------->                      <--------- (4 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   00 10 00 20                                       ...             
+32: 00100020 1048608
+f :0.000000
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
+    EXPECT_EQ(runSession(peer->tesmarArgs(), screen).screen, screen);
+    EXPECT_NE(peer->log().find("unit 0 write multiple registers (16) address 0 count 2"),
+              std::string::npos)
+        << peer->log();
+}
+
+// The sum the serial line's frames end with, low byte first.
+uint16_t frameCheck(const uint8_t* bytes, std::size_t size) {
+    uint16_t crc = 0xFFFF;
+    for (std::size_t i = 0; i < size; ++i) {
+        crc ^= bytes[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1) != 0 ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
+                                 : static_cast<uint16_t>(crc >> 1);
+        }
+    }
+    return crc;
+}
+
+// A slave on the far end of the pair that answers every 8-byte read of one register and notes
+// the gap from the end of each reply to the first byte of the next request.
+std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+    termios raw{};
+    tcgetattr(fd, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(fd, TCSANOW, &raw);
+    std::vector<long> gaps;
+    std::chrono::steady_clock::time_point reply_end;
+    for (int served = 0; served < replies; ++served) {
+        uint8_t request[8];
+        std::size_t got = 0;
+        while (got < sizeof request) {
+            pollfd line{fd, POLLIN, 0};
+            if (poll(&line, 1, 5000) <= 0) {
+                close(fd);
+                return gaps;
+            }
+            const ssize_t n = read(fd, request + got, sizeof request - got);
+            if (n > 0 && got == 0 && served > 0) {
+                gaps.push_back(
+                    static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                          std::chrono::steady_clock::now() - reply_end)
+                                          .count()));
+            }
+            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        uint8_t reply[7] = {request[0], 3, 2, 0x12, 0x34};
+        const uint16_t crc = frameCheck(reply, 5);
+        reply[5] = static_cast<uint8_t>(crc);
+        reply[6] = static_cast<uint8_t>(crc >> 8);
+        EXPECT_EQ(write(fd, reply, sizeof reply), 7);
+        reply_end = std::chrono::steady_clock::now();
+    }
+    close(fd);
+    return gaps;
+}
+
+TEST(SilentInterval, PipedReadsKeepTheGapBetweenFrames) {
+    for (int baud : {9600, 19200, 115200}) {
+        TempDir dir;
+        const std::string master = dir.path() + "/master";
+        const std::string slave = dir.path() + "/slave";
+        const auto pair = ptyPair(master, slave);
+        std::vector<long> gaps;
+        std::thread peer([&] { gaps = gapsSeenBySlave(slave, 5); });
+        const ProcessResult run =
+            runTesmar({"-d", master, "-b", std::to_string(baud)}, "rr s=1\nrr\nrr\nrr\nrr\nq\n");
+        peer.join();
+        EXPECT_EQ(run.exit_status, 0);
+        ASSERT_EQ(gaps.size(), 4u) << baud;
+        for (long gap : gaps) {
+            EXPECT_GE(gap, silentIntervalMicros(baud)) << baud;
+        }
+    }
+}
+
+// Runs tesmar through the shell with a redirection of its standard streams.
+ProcessResult runRedirected(const std::string& redirection, const std::vector<std::string>& args,
+                            const std::string& input) {
+    std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" " + redirection,
+                                  TESMAR_BINARY};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return runProcess(argv, input);
+}
+
+TEST(OutputOrder, LogLinesFollowTheOutputBeforeThemInOnePipe) {
+    const auto peer = SimPeer::tcp();
+    const ProcessResult run = runRedirected("2>&1", peer->tesmarArgs(), "rr s=1 a=100 l=2\nq\n");
+    const std::string& out = run.out;
+    const std::size_t prompt_at = out.find("modbus$>");
+    const std::size_t started_at = out.find("INFO cModbus: Modbus started OK");
+    const std::size_t reply_at = out.find("<00><01><00><00><00><07><01><03><04><41><48>");
+    const std::size_t received_at = out.find("DEBUG cModbus: Received 2 registers");
+    EXPECT_LT(prompt_at, started_at) << out;
+    EXPECT_LT(reply_at, received_at) << out;
+    EXPECT_NE(received_at, std::string::npos) << out;
+    EXPECT_LT(received_at, out.find("f :12.500000")) << out;
+}
+
+TEST(OutputOrder, PromptShowsWhileAPartialLineWaits) {
+    BackgroundProcess tesmar({TESMAR_BINARY});
+    tesmar.send("show\nsh");
+    EXPECT_NE(tesmar.readUntil("(Data Length)\n\nmodbus$>"), "");
+    tesmar.send("ow\nq\n");
+    EXPECT_EQ(tesmar.finish(), 0);
+}
+
+TEST(StandardStreams, LostOutputClosedDescriptorsAndBusSettings) {
+    const auto peer = SimPeer::tcp();
+    const std::string lost = "tesmar: writing standard output failed: output was lost\n";
+    const struct {
+        const char* redirection;
+        const char* input;
+        int status;
+        bool lost;
+    } cases[] = {
+        {">/dev/full", "show\nq\n", 1, true},
+        {">/dev/full", "show\n", 1, true},
+        {">&-", "show\nq\n", 0, false},
+        {"2>&-", "show\nq\n", 0, false},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult run = runRedirected(c.redirection, peer->tesmarArgs(), c.input);
+        EXPECT_EQ(run.exit_status, c.status) << c.redirection;
+        EXPECT_EQ(run.err.find(lost) != std::string::npos, c.lost) << run.err;
+        EXPECT_EQ(run.err.find(lost), run.err.rfind(lost)) << run.err;
+    }
+    // Standard input closed: the socket must not be read as commands.
+    const ProcessResult closed_input = runRedirected("<&-", peer->tesmarArgs(), "");
+    EXPECT_NE(withoutLibraryTrace(closed_input.out).find("modbus$>\nClosing Bus interface..."),
+              std::string::npos)
+        << closed_input.out;
+}
+
+TEST(StandardStreams, SettingsTheBusCannotHonourAreNamed) {
+    const auto rtu = SimPeer::rtu();
+    const ProcessResult slow = runTesmar({"-d", rtu->tesmarArgs()[1], "-b", "1920"}, "q\n");
+    EXPECT_NE(
+        slow.err.find(
+            "ERROR cModbus: Baud rate 1920 is not supported by the serial line: it runs at 9600 "
+            "baud\n"),
+        std::string::npos)
+        << slow.err;
+    const std::string screen = R"(
+modbus$>rr
+Perform read register
+No bus interface (the library refused the bus settings)
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun far = runSession({"-h", "127.0.0.1", "-p", "70000"}, screen);
+    EXPECT_EQ(far.screen, screen);
+    EXPECT_EQ(far.err,
+              "INFO cModbus: Opening TCP client bus to 127.0.0.1:70000\n"
+              "ERROR cModbus: TCP port 70000 is outside 0-65535: no connection is made\n");
+}
+
+}  // namespace

@@ -114,20 +114,27 @@ modbus$>q
 Closing Bus interface...
 Bye Bye
 )";
-    const std::vector<std::vector<std::string>> cases{
-        {"-h", ""},
-        {"-d", ""},
-        {"-h", std::string(400, '9')},
-        {"-d", "/dev/null", "-b", "abc"},
-        {"-d", "/dev/null", "-c", "8X1"},
+    const std::string refused =
+        "ERROR cModbus: The library refused the bus settings: Invalid argument\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string error;
+    } cases[] = {
+        {{"-h", ""}, refused},
+        {{"-d", ""}, refused},
+        {{"-h", std::string(400, '9')}, refused},
+        {{"-d", "/dev/null", "-b", "abc"}, refused},
+        {{"-d", "/dev/null", "-c", "8X1"}, refused},
+        // The library would cut the port to 16 bits and connect elsewhere.
+        {{"-h", "127.0.0.1", "-p", "70000"},
+         "ERROR cModbus: TCP port 70000 is outside 0-65535: no connection is made\n"},
+        {{"-h", "127.0.0.1", "-p", "-1"},
+         "ERROR cModbus: TCP port -1 is outside 0-65535: no connection is made\n"},
     };
-    for (const auto& args : cases) {
-        const SessionRun run = runSession(args, screen);
-        EXPECT_EQ(run.screen, screen) << args[1];
-        EXPECT_NE(
-            run.err.find("ERROR cModbus: The library refused the bus settings: Invalid argument\n"),
-            std::string::npos)
-            << run.err;
+    for (const auto& c : cases) {
+        const SessionRun run = runSession(c.args, screen);
+        EXPECT_EQ(run.screen, screen) << c.args[1];
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
         EXPECT_EQ(run.exit_status, 0);
     }
 }

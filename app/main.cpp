@@ -1,12 +1,12 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "cModbus.h"
-#include "cOrvel.h"
-#include "cTerminal.h"
-#include "options.h"
-#include "standard_streams.h"
-#include "usage.h"
+#include "app/options.h"
+#include "app/standard_streams.h"
+#include "app/usage.h"
+#include "bus/cModbus.h"
+#include "orvel/cOrvel.h"
+#include "terminal/cTerminal.h"
 
 int main(int argc, char** argv) {
     openMissingStandardDescriptors();

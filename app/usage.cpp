@@ -1,4 +1,4 @@
-#include "usage.h"
+#include "app/usage.h"
 
 #include <iostream>
 

@@ -1,13 +1,13 @@
-#include "cModbus.h"
+#include "bus/cModbus.h"
 
 #include <poll.h>
 #include <termios.h>
 #include <cerrno>
 #include <thread>
 
-#include "line_rules.h"
-#include "modbus_port.h"
-#include "serial_format.h"
+#include "bus/line_rules.h"
+#include "bus/modbus_port.h"
+#include "bus/serial_format.h"
 
 cModbus* cModbus::instance = nullptr;
 

@@ -5,7 +5,7 @@
 
 #include <modbus/modbus.h>
 
-#include "cOrvel.h"
+#include "orvel/cOrvel.h"
 
 // The one Modbus bus of the process: a TCP client or an RTU master. Every request goes through it,
 // so that no request takes a frame sent for an earlier one as its answer.

@@ -1,4 +1,4 @@
-#include "line_rules.h"
+#include "bus/line_rules.h"
 
 #include <algorithm>
 #include <cerrno>

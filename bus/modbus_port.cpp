@@ -1,4 +1,4 @@
-#include "modbus_port.h"
+#include "bus/modbus_port.h"
 
 const ModbusPort libmodbus_port = {
     modbus_new_tcp,

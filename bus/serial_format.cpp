@@ -1,4 +1,4 @@
-#include "serial_format.h"
+#include "bus/serial_format.h"
 
 #include <cstddef>
 

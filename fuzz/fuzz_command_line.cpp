@@ -16,10 +16,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "cModbus.h"
-#include "cOrvel.h"
-#include "cTerminal.h"
-#include "modbus_port.h"
+#include "bus/cModbus.h"
+#include "bus/modbus_port.h"
+#include "orvel/cOrvel.h"
+#include "terminal/cTerminal.h"
 
 namespace {
 
@@ -97,9 +97,29 @@ int fakeWrite(modbus_t* ctx, int address, int count, const uint16_t* src) {
     return sum == 0xFFFFFFFFu ? -1 : count;
 }
 
+int fakeSendRaw(modbus_t* ctx, const uint8_t* raw, int length) {
+    fakeCtxCall(ctx);
+    unsigned sum = 0;
+    for (int i = 0; i < length; ++i) {
+        sum += raw[i];
+    }
+    return sum == 0xFFFFFFFFu ? -1 : length;
+}
+// No line to wait on: a failed request settles at once.
+int fakeGetSocket(modbus_t* ctx) {
+    fakeCtxCall(ctx);
+    return -1;
+}
+int fakeGetTimeout(modbus_t* ctx, uint32_t* seconds, uint32_t* microseconds) {
+    *seconds = 0;
+    *microseconds = 0;
+    return fakeCtxCall(ctx);
+}
+
 const ModbusPort fake_port = {
-    fakeNewTcp,     fakeNewRtu, fakeSetDebug, fakeCtxCall, fakeCtxCall, fakeSetSerialMode,
-    fakeSetTimeout, fakeClose,  fakeSetSlave, fakeRead,    fakeRead,    fakeWrite,
+    fakeNewTcp,     fakeNewRtu,    fakeSetDebug,   fakeCtxCall,     fakeCtxCall, fakeSetSerialMode,
+    fakeSetTimeout, fakeClose,     fakeSetSlave,   fakeRead,        fakeRead,    fakeWrite,
+    fakeSendRaw,    fakeGetSocket, fakeGetTimeout, modbus_strerror,
 };
 
 cModbus* refused_bus = nullptr;

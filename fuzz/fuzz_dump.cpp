@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "register_view.h"
+#include "terminal/register_view.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "options.h"
-#include "serial_format.h"
+#include "app/options.h"
+#include "bus/serial_format.h"
 
 namespace {
 

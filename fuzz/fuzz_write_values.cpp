@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "value_parsing.h"
+#include "terminal/value_parsing.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cOrvel.h"
+#include "orvel/cOrvel.h"
 
 #include <cstdarg>
 #include <iostream>

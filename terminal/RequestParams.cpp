@@ -1,8 +1,8 @@
-#include "RequestParams.h"
+#include "terminal/RequestParams.h"
 
 #include <iostream>
 
-#include "value_parsing.h"
+#include "terminal/value_parsing.h"
 
 namespace {
 

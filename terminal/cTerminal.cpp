@@ -1,12 +1,12 @@
-#include "cTerminal.h"
+#include "terminal/cTerminal.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 
-#include "cModbus.h"
-#include "register_view.h"
-#include "value_parsing.h"
+#include "bus/cModbus.h"
+#include "terminal/register_view.h"
+#include "terminal/value_parsing.h"
 
 cTerminal* cTerminal::instance = nullptr;
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "RequestParams.h"
-#include "cOrvel.h"
-#include "line_editor.h"
+#include "orvel/cOrvel.h"
+#include "terminal/RequestParams.h"
+#include "terminal/line_editor.h"
 
 class cModbus;
 

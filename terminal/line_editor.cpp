@@ -1,4 +1,4 @@
-#include "line_editor.h"
+#include "terminal/line_editor.h"
 
 #include <histedit.h>
 #include <termios.h>

@@ -1,4 +1,4 @@
-#include "register_view.h"
+#include "terminal/register_view.h"
 
 #include <cstdio>
 #include <cstring>

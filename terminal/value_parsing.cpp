@@ -1,4 +1,4 @@
-#include "value_parsing.h"
+#include "terminal/value_parsing.h"
 
 #include <sstream>
 

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "cModbus.h"
-#include "cOrvel.h"
-#include "line_rules.h"
-#include "modbus_port.h"
-#include "serial_format.h"
+#include "bus/cModbus.h"
+#include "bus/line_rules.h"
+#include "bus/modbus_port.h"
+#include "bus/serial_format.h"
+#include "orvel/cOrvel.h"
 
 namespace {
 

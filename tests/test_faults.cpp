@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
-#include "session.h"
+#include "tests/support/peer.h"
+#include "tests/support/session.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
-#include "session.h"
-#include "support/transcript.h"
+#include "tests/support/peer.h"
+#include "tests/support/session.h"
+#include "tests/support/transcript.h"
 
 namespace {
 

@@ -13,10 +13,10 @@
 
 #include <gtest/gtest.h>
 
-#include "line_rules.h"
-#include "peer.h"
-#include "session.h"
-#include "support/transcript.h"
+#include "bus/line_rules.h"
+#include "tests/support/peer.h"
+#include "tests/support/session.h"
+#include "tests/support/transcript.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "options.h"
+#include "app/options.h"
 
 namespace {
 

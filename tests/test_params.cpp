@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include "RequestParams.h"
-#include "cTerminal.h"
+#include "terminal/RequestParams.h"
+#include "terminal/cTerminal.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "register_view.h"
+#include "terminal/register_view.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "session.h"
-#include "support/transcript.h"
+#include "tests/support/session.h"
+#include "tests/support/transcript.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "peer.h"
-#include "support/process.h"
-#include "support/transcript.h"
+#include "tests/support/peer.h"
+#include "tests/support/process.h"
+#include "tests/support/transcript.h"
 
 namespace {
 

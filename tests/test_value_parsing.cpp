@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "value_parsing.h"
+#include "terminal/value_parsing.h"
 
 namespace {
 

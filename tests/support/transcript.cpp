@@ -1,9 +1,9 @@
-#include "transcript.h"
+#include "tests/support/transcript.h"
 
 #include <regex>
 
-#include "process.h"
-#include "session.h"
+#include "tests/support/process.h"
+#include "tests/support/session.h"
 
 namespace {
 

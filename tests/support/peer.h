@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "support/process.h"
+#include "tests/support/process.h"
 
 // A socat pseudo-terminal pair linked at the two paths, open once this returns; it closes when
 // the process object goes.

@@ -1,4 +1,4 @@
-#include "session.h"
+#include "tests/support/session.h"
 
 ProcessResult runTesmar(const std::vector<std::string>& args, const std::string& input) {
     std::vector<std::string> argv{TESMAR_BINARY};

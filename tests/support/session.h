@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "support/process.h"
+#include "tests/support/process.h"
 
 // Runs the built tool with the given arguments and piped standard input.
 ProcessResult runTesmar(const std::vector<std::string>& args, const std::string& input);

@@ -1,4 +1,4 @@
-#include "peer.h"
+#include "tests/support/peer.h"
 
 #include <unistd.h>
 #include <chrono>

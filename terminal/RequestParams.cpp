@@ -28,16 +28,17 @@ struct Tag {
     std::string (*shown)(const RequestParams&);
 };
 
+// In the order the listing shows the fields.
 const Tag tags[] = {
+    {'s', [](RequestParams& p, uint32_t bits) { p.slave = static_cast<uint8_t>(bits); }, nullptr},
     {'a', setAddress,
      [](const RequestParams& p) { return "Address: " + std::to_string(p.address); }},
     {'p', setPage, nullptr},
     {'o', setOffset, nullptr},
-    {'l', [](RequestParams& p, uint32_t bits) { p.length = static_cast<uint8_t>(bits); },
-     [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }},
     {'f', [](RequestParams& p, uint32_t bits) { p.function_code = static_cast<uint8_t>(bits); },
      nullptr},
-    {'s', [](RequestParams& p, uint32_t bits) { p.slave = static_cast<uint8_t>(bits); }, nullptr},
+    {'l', [](RequestParams& p, uint32_t bits) { p.length = static_cast<uint8_t>(bits); },
+     [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }},
 };
 
 const Tag* findTag(const std::string& name) {
@@ -50,6 +51,14 @@ const Tag* findTag(const std::string& name) {
 }
 
 }  // namespace
+
+std::vector<std::string> RequestParams::tagNames() {
+    std::vector<std::string> names;
+    for (const Tag& tag : tags) {
+        names.emplace_back(1, tag.name);
+    }
+    return names;
+}
 
 std::vector<std::string> RequestParams::applyTokens(const std::vector<std::string>& tokens) {
     std::vector<std::string> lines;

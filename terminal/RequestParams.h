@@ -14,6 +14,8 @@ struct RequestParams {
     uint8_t page = 0;
     uint8_t offset = 0;
 
+    // The tags a parameter token may carry, in the order the listing shows their fields.
+    static std::vector<std::string> tagNames();
     // Applies words 1 onward of a command's words; returns the lines to show, in order.
     std::vector<std::string> applyTokens(const std::vector<std::string>& tokens);
     // The seven lines of the listing.

@@ -13,12 +13,21 @@
 #include <iterator>
 #include <vector>
 
+#include "terminal/RequestParams.h"
+
+// Last: curses defines macros with everyday names (lines, columns).
 #include <term.h>
 
 namespace {
 
 const std::vector<std::string> command_words{"rr", "wr", "wb", "rb", "set", "show", "q", "quit"};
-const std::vector<std::string> parameter_tags{"s=", "a=", "p=", "o=", "f=", "l="};
+const std::vector<std::string> parameter_tags = [] {
+    std::vector<std::string> tags = RequestParams::tagNames();
+    for (std::string& tag : tags) {
+        tag += '=';
+    }
+    return tags;
+}();
 const char white_space[] = " \t\n\v\f\r";
 
 // What Tab can put in place of the word that ends at the end of before_cursor: command words

@@ -2,6 +2,8 @@
 
 #include <poll.h>
 #include <termios.h>
+#include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <thread>
 
@@ -20,6 +22,9 @@ const std::chrono::milliseconds broadcast_turnaround(100);
 
 // How much longer than one response timeout a chattering line may hold up the next request.
 const long quiet_bound_timeouts = 3;
+
+// Late bytes kept for a look: the largest Modbus frame, TCP's 260 bytes.
+const std::size_t late_bytes_kept = MODBUS_TCP_MAX_ADU_LENGTH;
 
 long millisSince(line_clock::time_point then) {
     return static_cast<long>(
@@ -99,7 +104,11 @@ void cModbus::close() {
 }
 
 bool cModbus::selectSlave(int slave) {
-    return modbus_port->set_slave(ctx, slave) == 0;
+    if (modbus_port->set_slave(ctx, slave) != 0) {
+        return false;
+    }
+    selected_slave = slave;
+    return true;
 }
 
 const char* cModbus::slaveRange() const {
@@ -116,7 +125,8 @@ int cModbus::readRegisters(int function_code, int address, int count, uint16_t* 
 
 int cModbus::writeRegisters(int address, int count, const uint16_t* src) {
     beforeRequest();
-    return afterRequest(modbus_port->write_registers(ctx, address, count, src));
+    const SentWrite write{address, count, line_clock::now()};
+    return afterRequest(modbus_port->write_registers(ctx, address, count, src), &write);
 }
 
 int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
@@ -147,49 +157,76 @@ void cModbus::beforeRequest() {
     modbus_port->flush(ctx);
 }
 
-int cModbus::afterRequest(int rc) {
-    if (rc < 0 && failureMayLeaveBytes(errno)) {
-        const int error_number = errno;
-        settleLine();
-        errno = error_number;
+// A write whose confirmation comes after the timeout was still performed and confirmed: it is
+// reported as written, with how late the slave was. Any other late bytes are discarded.
+int cModbus::afterRequest(int rc, const SentWrite* write) {
+    const int error_number = errno;
+    if (rc < 0 && failureMayLeaveBytes(error_number)) {
+        const long timeout_ms = responseTimeoutMillis();
+        const LateBytes late = settleLine(timeout_ms);
+        if (write != nullptr && error_number == ETIMEDOUT &&
+            isWriteConfirmation(late.bytes, is_tcp, selected_slave, write->address, write->count)) {
+            const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
+                late.last_arrival - write->sent_at);
+            error(
+                "The slave confirmed the write %ld ms after the request, later than the response "
+                "timeout of %ld ms",
+                static_cast<long>(after.count()), timeout_ms);
+            rc = write->count;
+        } else if (late.any) {
+            error("Bytes that came after the failed request were discarded");
+        }
     }
     line_free_at = line_clock::now() + std::chrono::microseconds(silentIntervalMicros(line_baud));
+    errno = error_number;
     return rc;
 }
 
-// Waits until nothing has arrived for one response timeout, so that a late or broken reply is
-// discarded here and not read by the next request; a line that keeps chattering, or a
-// connection that the slave has closed, ends the wait early.
-void cModbus::settleLine() {
-    const int fd = modbus_port->get_socket(ctx);
+// The response timeout in milliseconds, or -1 when the library cannot tell it.
+long cModbus::responseTimeoutMillis() const {
     uint32_t seconds = 0;
     uint32_t microseconds = 0;
-    if (fd < 0 || modbus_port->get_response_timeout(ctx, &seconds, &microseconds) != 0) {
-        return;
+    if (modbus_port->get_response_timeout(ctx, &seconds, &microseconds) != 0) {
+        return -1;
     }
-    const long timeout_ms = static_cast<long>(seconds) * 1000 + microseconds / 1000;
+    return static_cast<long>(seconds) * 1000 + microseconds / 1000;
+}
+
+// Waits until nothing has arrived for one response timeout, so that a late or broken reply is
+// taken off the line here and not read by the next request; a line that keeps chattering, or a
+// connection that the slave has closed, ends the wait early. Returns what arrived.
+cModbus::LateBytes cModbus::settleLine(long timeout_ms) {
+    LateBytes late;
+    const int fd = modbus_port->get_socket(ctx);
+    if (fd < 0 || timeout_ms < 0) {
+        return late;
+    }
     const line_clock::time_point started = line_clock::now();
-    line_clock::time_point last_arrival = started;
-    bool late_bytes = false;
+    late.last_arrival = started;
     long wait_ms;
-    while ((wait_ms = quietWaitMillis(millisSince(last_arrival), millisSince(started), timeout_ms,
-                                      quiet_bound_timeouts * timeout_ms)) >= 0) {
+    while ((wait_ms = quietWaitMillis(millisSince(late.last_arrival), millisSince(started),
+                                      timeout_ms, quiet_bound_timeouts * timeout_ms)) >= 0) {
         pollfd line{fd, POLLIN | POLLRDHUP, 0};
         const int ready = ::poll(&line, 1, static_cast<int>(wait_ms));
         if (ready < 0 && errno != EINTR) {
             break;
         }
         if (ready > 0 && (line.revents & POLLIN) != 0) {
-            late_bytes = true;
-            last_arrival = line_clock::now();
-            modbus_port->flush(ctx);
+            uint8_t chunk[late_bytes_kept];
+            const ssize_t got = ::read(fd, chunk, sizeof chunk);
+            if (got > 0) {
+                late.any = true;
+                late.last_arrival = line_clock::now();
+                // Bytes beyond a frame's room are dropped: they cannot be a confirmation.
+                const std::size_t room = late_bytes_kept - late.bytes.size();
+                late.bytes.insert(late.bytes.end(), chunk,
+                                  chunk + std::min(room, static_cast<std::size_t>(got)));
+            }
         }
         if (ready > 0 && (line.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) != 0) {
             break;
         }
     }
     modbus_port->flush(ctx);
-    if (late_bytes) {
-        error("Bytes that came after the failed request were discarded");
-    }
+    return late;
 }

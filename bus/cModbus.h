@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <vector>
 
 #include <modbus/modbus.h>
 
@@ -45,10 +46,25 @@ public:
 private:
     void reportMissingContext();
     void reportLineSpeed();
-    void beforeRequest();
-    int afterRequest(int rc);
-    void settleLine();
+    // A write the bus sent: a confirmation that comes after the timeout may still be its answer.
+    struct SentWrite {
+        int address;
+        int count;
+        std::chrono::steady_clock::time_point sent_at;
+    };
+    // What arrived while the line settled after a failed transaction.
+    struct LateBytes {
+        std::vector<uint8_t> bytes;  // the first of them, as many as a frame can hold
+        bool any = false;
+        std::chrono::steady_clock::time_point last_arrival;
+    };
 
+    void beforeRequest();
+    int afterRequest(int rc, const SentWrite* write = nullptr);
+    LateBytes settleLine(long timeout_ms);
+    long responseTimeoutMillis() const;
+
+    int selected_slave = -1;
     int baud_asked = 0;
     int line_baud = 0;  // what the serial line runs at, once connected
     // No RTU request starts before this: the end of the last frame plus the silent interval.

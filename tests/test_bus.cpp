@@ -84,6 +84,93 @@ TEST(LineRules, OnlyFailuresThatMayLeaveBytesNeedTheQuietWait) {
     }
 }
 
+// An RTU frame of these bytes and their check sum.
+std::vector<uint8_t> withCheckSum(std::vector<uint8_t> frame) {
+    const uint16_t crc = frameCheckSum(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    return frame;
+}
+
+TEST(LineRules, OnlyTheExactConfirmationOfTheWriteCounts) {
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(frameCheckSum(check, sizeof check), 0x4B37);
+    const std::vector<uint8_t> rtu{0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x12, 0x98};
+    const std::vector<uint8_t> tcp{0xAB, 0xCD, 0, 0, 0, 6, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02};
+    std::vector<uint8_t> longer = rtu;
+    longer.push_back(0);
+    const struct {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        bool tcp;
+        int slave, address, count;
+        bool confirms;
+    } cases[] = {
+        {"rtu", rtu, false, 17, 1, 2, true},
+        {"rtu wrong check sum",
+         {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x12, 0x99},
+         false,
+         17,
+         1,
+         2,
+         false},
+        {"rtu check sum high byte first",
+         {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x98, 0x12},
+         false,
+         17,
+         1,
+         2,
+         false},
+        {"rtu other slave", rtu, false, 18, 1, 2, false},
+        {"rtu other address", rtu, false, 17, 257, 2, false},
+        {"rtu other count", rtu, false, 17, 1, 1, false},
+        {"rtu exception", withCheckSum({0x11, 0x90, 0x02}), false, 17, 1, 2, false},
+        {"rtu other function", withCheckSum({0x11, 0x06, 0x00, 0x01, 0x00, 0x02}), false, 17, 1, 2,
+         false},
+        {"rtu extra byte", longer, false, 17, 1, 2, false},
+        {"rtu missing byte", {rtu.begin(), rtu.end() - 1}, false, 17, 1, 2, false},
+        {"nothing", {}, false, 17, 1, 2, false},
+        {"rtu frame on tcp", rtu, true, 17, 1, 2, false},
+        {"tcp", tcp, true, 17, 1, 2, true},
+        {"tcp high numbers",
+         {0, 0, 0, 0, 0, 6, 0xFF, 0x10, 0xFF, 0xFE, 0x00, 0x7B},
+         true,
+         255,
+         0xFFFE,
+         123,
+         true},
+        {"tcp protocol 1",
+         {0xAB, 0xCD, 0, 1, 0, 6, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02},
+         true,
+         17,
+         1,
+         2,
+         false},
+        {"tcp length 7",
+         {0xAB, 0xCD, 0, 0, 0, 7, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02},
+         true,
+         17,
+         1,
+         2,
+         false},
+        {"tcp other unit", tcp, true, 1, 1, 2, false},
+        {"tcp other function",
+         {0xAB, 0xCD, 0, 0, 0, 6, 0x11, 0x03, 0x00, 0x01, 0x00, 0x02},
+         true,
+         17,
+         1,
+         2,
+         false},
+        {"tcp missing byte", {tcp.begin(), tcp.end() - 1}, true, 17, 1, 2, false},
+        {"tcp transaction id only", {0xAB, 0xCD}, true, 17, 1, 2, false},
+        {"tcp frame on rtu", tcp, false, 17, 1, 2, false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(isWriteConfirmation(c.bytes, c.tcp, c.slave, c.address, c.count), c.confirms)
+            << c.name;
+    }
+}
+
 TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
     const uint16_t values[] = {0x0010, 0xBEEF};
     EXPECT_EQ(writeRequest(0, 0x1234, 2, values),
@@ -230,7 +317,7 @@ TEST_F(BusSequence, FailedRequestWaitsForQuietUnlessTheSlaveAnswered) {
     } cases[] = {
         {EMBXILADD, {"flush", "write 10 2"}},
         {ETIMEDOUT, {"flush", "write 10 2", "flush"}},
-        {EMBBADCRC, {"flush", "write 10 2", "flush bytes", "flush"}},
+        {EMBBADCRC, {"flush", "write 10 2", "flush"}},
     };
     for (const auto& c : cases) {
         calls.clear();

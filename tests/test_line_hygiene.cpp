@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <string>
@@ -20,9 +21,11 @@
 
 namespace {
 
-// The screen with {range} standing for the slave numbers of the bus.
-std::string forBus(std::string screen, const SimPeer& peer) {
-    return std::regex_replace(screen, std::regex("\\{range\\}"),
+// The text with {range} standing for the slave numbers of the bus and {timeout} for its response
+// timeout in milliseconds.
+std::string forBus(std::string text, const SimPeer& peer) {
+    text = std::regex_replace(text, std::regex("\\{timeout\\}"), peer.isTcp() ? "500" : "1000");
+    return std::regex_replace(text, std::regex("\\{range\\}"),
                               peer.isTcp() ? "0-247 and 255" : "0-247");
 }
 
@@ -32,12 +35,13 @@ struct HygieneCase {
     std::vector<std::string> rtu_fault;
     const char* screen;
     std::vector<const char*> slave_log;  // what the slave did, in its request log
+    const char* log_line;  // on standard error, if any; a number in it is at least the delay
 };
 
 const HygieneCase hygiene_cases[] = {
-    {"LateConfirmationIsNotTheNextWritesAnswer",
+    {"LateConfirmationCountsOnlyForItsOwnWrite",
      {"-f", "late", "-D", "600", "-n", "1"},
-     {"-f", "late", "-D", "1200", "-n", "1"},
+     {"-f", "late", "-D", "1300", "-n", "1"},
      R"(
 modbus$>wr s=1 a=10 1
 Perform write register
@@ -46,7 +50,7 @@ Got param 'a=10' tag: 'a' val: '10'
 Address: 10
 Writing to 10:
 0x1
-Write bombed
+Sucessfully wrote 1 registers
 
 modbus$>wr a=20
 Perform write register
@@ -75,12 +79,24 @@ Read a: 10
 +0000   00 01                                             ..              
 16: 0100 256
 
+modbus$>rr a=30
+Perform read register
+Got param 'a=30' tag: 'a' val: '30'
+Address: 30
+Read a: 30
+--------->                      <--------- (2 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   00 03                                             ..              
+16: 0300 768
+
 modbus$>q
 Closing Bus interface...
 Bye Bye
 )",
      {"address 10 count 1: fault late", "address 20 count 0: exception 3",
-      "address 30 count 1: ok"}},
+      "address 30 count 1: ok"},
+     "ERROR cModbus: The slave confirmed the write ([0-9]+) ms after the request, later than the "
+     "response timeout of {timeout} ms\n"},
     {"LateReadDoesNotShiftLaterReads",
      {"-f", "late", "-D", "600", "-n", "1"},
      {"-f", "late", "-D", "1200", "-n", "1"},
@@ -116,7 +132,8 @@ modbus$>q
 Closing Bus interface...
 Bye Bye
 )",
-     {"address 100 count 1: fault late", "address 200 count 1: ok"}},
+     {"address 100 count 1: fault late", "address 200 count 1: ok"},
+     "ERROR cModbus: Bytes that came after the failed request were discarded\n"},
     {"NoiseBeforeAReplyFailsOnlyThatRead",
      {"-f", "noise", "-n", "1"},
      {"-f", "noise", "-n", "1"},
@@ -152,7 +169,8 @@ modbus$>q
 Closing Bus interface...
 Bye Bye
 )",
-     {"address 100 count 2: fault noise", "address 40 count 1: ok"}},
+     {"address 100 count 2: fault noise", "address 40 count 1: ok"},
+     "ERROR cModbus: Bytes that came after the failed request were discarded\n"},
     {"RefusedSlaveNumberWritesNothing",
      {},
      {},
@@ -192,7 +210,8 @@ modbus$>q
 Closing Bus interface...
 Bye Bye
 )",
-     {"address 50 count 1: ok"}},
+     {"address 50 count 1: ok"},
+     nullptr},
 };
 
 class LineHygiene : public ::testing::TestWithParam<std::tuple<std::string, HygieneCase>> {};
@@ -211,6 +230,15 @@ TEST_P(LineHygiene, PrintedOutcomeMatchesWhatTheSlaveDid) {
     for (const char* done : c.slave_log) {
         at = log.find(done, at);
         EXPECT_NE(at, std::string::npos) << done << "\n" << log;
+    }
+    std::smatch line;
+    if (c.log_line == nullptr) {
+        return;
+    }
+    ASSERT_TRUE(std::regex_search(run.err, line, std::regex(forBus(c.log_line, *peer)))) << run.err;
+    if (line.size() > 1) {
+        const auto delay = std::find(options.begin(), options.end(), "-D") + 1;
+        EXPECT_GE(std::stol(line[1]), std::stol(*delay)) << run.err;
     }
 }
 
@@ -258,19 +286,6 @@ Bye Bye
         << peer->log();
 }
 
-// The sum the serial line's frames end with, low byte first.
-uint16_t frameCheck(const uint8_t* bytes, std::size_t size) {
-    uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) != 0 ? static_cast<uint16_t>((crc >> 1) ^ 0xA001)
-                                 : static_cast<uint16_t>(crc >> 1);
-        }
-    }
-    return crc;
-}
-
 // A slave on the far end of the pair that answers every 8-byte read of one register and notes
 // the gap from the end of each reply to the first byte of the next request.
 std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
@@ -300,7 +315,7 @@ std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
             got += n > 0 ? static_cast<std::size_t>(n) : 0;
         }
         uint8_t reply[7] = {request[0], 3, 2, 0x12, 0x34};
-        const uint16_t crc = frameCheck(reply, 5);
+        const uint16_t crc = frameCheckSum(reply, 5);
         reply[5] = static_cast<uint8_t>(crc);
         reply[6] = static_cast<uint8_t>(crc >> 8);
         EXPECT_EQ(write(fd, reply, sizeof reply), 7);

@@ -79,16 +79,6 @@ Read a: 10
 +0000   00 01                                             ..              
 16: 0100 256
 
-modbus$>rr a=30
-Perform read register
-Got param 'a=30' tag: 'a' val: '30'
-Address: 30
-Read a: 30
---------->                      <--------- (2 bytes from PTR)
-        +0          +4          +8          +c            0   4   8   c   
-+0000   00 03                                             ..              
-16: 0300 768
-
 modbus$>q
 Closing Bus interface...
 Bye Bye

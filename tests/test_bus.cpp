@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <cerrno>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -84,90 +85,53 @@ TEST(LineRules, OnlyFailuresThatMayLeaveBytesNeedTheQuietWait) {
     }
 }
 
-// An RTU frame of these bytes and their check sum.
-std::vector<uint8_t> withCheckSum(std::vector<uint8_t> frame) {
-    const uint16_t crc = frameCheckSum(frame.data(), frame.size());
-    frame.push_back(static_cast<uint8_t>(crc));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
-    return frame;
+// The bytes of a text of hexadecimal pairs.
+std::vector<uint8_t> hexBytes(const std::string& text) {
+    std::vector<uint8_t> bytes;
+    std::istringstream in(text);
+    unsigned byte;
+    while (in >> std::hex >> byte) {
+        bytes.push_back(static_cast<uint8_t>(byte));
+    }
+    return bytes;
 }
 
 TEST(LineRules, OnlyTheExactConfirmationOfTheWriteCounts) {
     const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(frameCheckSum(check, sizeof check), 0x4B37);
-    const std::vector<uint8_t> rtu{0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x12, 0x98};
-    const std::vector<uint8_t> tcp{0xAB, 0xCD, 0, 0, 0, 6, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02};
-    std::vector<uint8_t> longer = rtu;
-    longer.push_back(0);
     const struct {
-        const char* name;
-        std::vector<uint8_t> bytes;
+        const char* bytes;
         bool tcp;
         int slave, address, count;
         bool confirms;
     } cases[] = {
-        {"rtu", rtu, false, 17, 1, 2, true},
-        {"rtu wrong check sum",
-         {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x12, 0x99},
-         false,
-         17,
-         1,
-         2,
-         false},
-        {"rtu check sum high byte first",
-         {0x11, 0x10, 0x00, 0x01, 0x00, 0x02, 0x98, 0x12},
-         false,
-         17,
-         1,
-         2,
-         false},
-        {"rtu other slave", rtu, false, 18, 1, 2, false},
-        {"rtu other address", rtu, false, 17, 257, 2, false},
-        {"rtu other count", rtu, false, 17, 1, 1, false},
-        {"rtu exception", withCheckSum({0x11, 0x90, 0x02}), false, 17, 1, 2, false},
-        {"rtu other function", withCheckSum({0x11, 0x06, 0x00, 0x01, 0x00, 0x02}), false, 17, 1, 2,
-         false},
-        {"rtu extra byte", longer, false, 17, 1, 2, false},
-        {"rtu missing byte", {rtu.begin(), rtu.end() - 1}, false, 17, 1, 2, false},
-        {"nothing", {}, false, 17, 1, 2, false},
-        {"rtu frame on tcp", rtu, true, 17, 1, 2, false},
-        {"tcp", tcp, true, 17, 1, 2, true},
-        {"tcp high numbers",
-         {0, 0, 0, 0, 0, 6, 0xFF, 0x10, 0xFF, 0xFE, 0x00, 0x7B},
-         true,
-         255,
-         0xFFFE,
-         123,
-         true},
-        {"tcp protocol 1",
-         {0xAB, 0xCD, 0, 1, 0, 6, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02},
-         true,
-         17,
-         1,
-         2,
-         false},
-        {"tcp length 7",
-         {0xAB, 0xCD, 0, 0, 0, 7, 0x11, 0x10, 0x00, 0x01, 0x00, 0x02},
-         true,
-         17,
-         1,
-         2,
-         false},
-        {"tcp other unit", tcp, true, 1, 1, 2, false},
-        {"tcp other function",
-         {0xAB, 0xCD, 0, 0, 0, 6, 0x11, 0x03, 0x00, 0x01, 0x00, 0x02},
-         true,
-         17,
-         1,
-         2,
-         false},
-        {"tcp missing byte", {tcp.begin(), tcp.end() - 1}, true, 17, 1, 2, false},
-        {"tcp transaction id only", {0xAB, 0xCD}, true, 17, 1, 2, false},
-        {"tcp frame on rtu", tcp, false, 17, 1, 2, false},
+        {"11 10 00 01 00 02 12 98", false, 17, 1, 2, true},
+        {"11 10 00 01 00 02 12 99", false, 17, 1, 2, false},     // check sum
+        {"11 10 00 01 00 02 98 12", false, 17, 1, 2, false},     // check sum high byte first
+        {"11 10 00 01 00 02 12 98", false, 18, 1, 2, false},     // slave
+        {"11 10 00 01 00 02 12 98", false, 17, 257, 2, false},   // address
+        {"11 10 00 01 00 02 12 98", false, 17, 1, 1, false},     // count
+        {"11 06 00 01 00 02 5B 5B", false, 17, 1, 2, false},     // function
+        {"11 90 02 CC 04", false, 17, 1, 2, false},              // exception
+        {"11 10 00 01 00 02 12 98 00", false, 17, 1, 2, false},  // a byte more
+        {"11 10 00 01 00 02 12", false, 17, 1, 2, false},        // a byte less
+        {"", false, 17, 1, 2, false},
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, true},
+        {"00 00 00 00 00 06 FF 10 FF FE 00 7B", true, 255, 0xFFFE, 123, true},
+        {"AB CD 00 01 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},     // protocol
+        {"AB CD 00 00 00 07 11 10 00 01 00 02", true, 17, 1, 2, false},     // length
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 1, 1, 2, false},      // unit
+        {"AB CD 00 00 00 06 11 03 00 01 00 02", true, 17, 1, 2, false},     // function
+        {"AB CD 00 00 00 06 11 10 00 01 00", true, 17, 1, 2, false},        // a byte less
+        {"AB CD 00 00 00 06 11 10 00 01 00 02 00", true, 17, 1, 2, false},  // a byte more
+        {"AB", true, 17, 1, 2, false},
+        {"11 10 00 01 00 02 12 98", true, 17, 1, 2, false},               // RTU frame on TCP
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", false, 17, 1, 2, false},  // TCP frame on RTU
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(isWriteConfirmation(c.bytes, c.tcp, c.slave, c.address, c.count), c.confirms)
-            << c.name;
+        EXPECT_EQ(isWriteConfirmation(hexBytes(c.bytes), c.tcp, c.slave, c.address, c.count),
+                  c.confirms)
+            << c.bytes << (c.tcp ? " on TCP" : " on RTU");
     }
 }
 

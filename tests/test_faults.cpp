@@ -22,9 +22,9 @@ class FaultySlave : public ::testing::TestWithParam<FaultCase> {};
 
 TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
     const bool tcp = GetParam().transport == "tcp";
-    // Late by a fifth of the response timeout (0.5 s TCP, 1 s RTU) beyond it, so the reply comes
+    // Late by 0.2 s (TCP, timeout 0.5 s) or 0.4 s (RTU, timeout 1 s) beyond it, so the reply comes
     // during the wait for quiet.
-    const std::vector<std::string> sim_options{"-f", GetParam().mode, "-D", tcp ? "600" : "1200"};
+    const std::vector<std::string> sim_options{"-f", GetParam().mode, "-D", tcp ? "700" : "1400"};
     const auto peer = tcp ? SimPeer::tcp(sim_options) : SimPeer::rtu(sim_options);
     const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nwr 5\nshow\nq\n");
 

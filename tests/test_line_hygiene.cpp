@@ -40,7 +40,7 @@ struct HygieneCase {
 
 const HygieneCase hygiene_cases[] = {
     {"LateConfirmationCountsOnlyForItsOwnWrite",
-     {"-f", "late", "-D", "600", "-n", "1"},
+     {"-f", "late", "-D", "700", "-n", "1"},
      {"-f", "late", "-D", "1300", "-n", "1"},
      R"(
 modbus$>wr s=1 a=10 1
@@ -88,8 +88,8 @@ Bye Bye
      "ERROR cModbus: The slave confirmed the write ([0-9]+) ms after the request, later than the "
      "response timeout of {timeout} ms\n"},
     {"LateReadDoesNotShiftLaterReads",
-     {"-f", "late", "-D", "600", "-n", "1"},
-     {"-f", "late", "-D", "1200", "-n", "1"},
+     {"-f", "late", "-D", "700", "-n", "1"},
+     {"-f", "late", "-D", "1400", "-n", "1"},
      R"(
 modbus$>rr s=1 a=100
 Perform read register

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <thread>
 
+#include "bus/failure_reason.h"
 #include "bus/line_rules.h"
 #include "bus/modbus_port.h"
 #include "bus/serial_format.h"
@@ -20,9 +21,6 @@ using line_clock = std::chrono::steady_clock;
 // Time the slaves get after a broadcast before the next request, as no answer marks its end.
 const std::chrono::milliseconds broadcast_turnaround(100);
 
-// How much longer than one response timeout a chattering line may hold up the next request.
-const long quiet_bound_timeouts = 3;
-
 // Late bytes kept for a look: the largest Modbus frame, TCP's 260 bytes.
 const std::size_t late_bytes_kept = MODBUS_TCP_MAX_ADU_LENGTH;
 
@@ -34,16 +32,24 @@ long millisSince(line_clock::time_point then) {
 }  // namespace
 
 cModbus::cModbus(const char* device, int baud, const char* format)
-    : cOrvel("cModbus"), ctx(nullptr), is_tcp(0), baud_asked(baud), line_baud(baud) {
+    : cOrvel("cModbus"),
+      ctx(nullptr),
+      is_tcp(0),
+      rules(&rtu_transport),
+      baud_asked(baud),
+      line_baud(baud) {
     info("Opening master RTU bus on %s with baud %d and config", device, baud);
     const SerialFormat serial = parseSerialFormat(format);
     ctx = modbus_port->new_rtu(device, baud, serial.parity, serial.data_bits, serial.stop_bits);
     if (ctx == nullptr) {
         reportMissingContext();
+        return;
     }
+    keepResponseTimeout();
 }
 
-cModbus::cModbus(const char* host, int port) : cOrvel("cModbus"), ctx(nullptr), is_tcp(1) {
+cModbus::cModbus(const char* host, int port)
+    : cOrvel("cModbus"), ctx(nullptr), is_tcp(1), rules(&tcp_transport) {
     info("Opening TCP client bus to %s:%d", host, port);
     if (port < 0 || port > 65535) {
         // The library would cut the number to 16 bits and connect to some other port.
@@ -57,6 +63,7 @@ cModbus::cModbus(const char* host, int port) : cOrvel("cModbus"), ctx(nullptr), 
     }
     modbus_port->set_debug(ctx, 1);
     modbus_port->flush(ctx);
+    keepResponseTimeout();
 }
 
 void cModbus::reportMissingContext() {
@@ -68,6 +75,7 @@ void cModbus::start() {
         return;
     }
     const int rc = modbus_port->connect(ctx);
+    connected = rc == 0;
     if (is_tcp) {
         if (rc != 0) {
             error("Modbus did not start at all");
@@ -79,6 +87,7 @@ void cModbus::start() {
     if (rc == 0) {
         modbus_port->rtu_set_serial_mode(ctx, MODBUS_RTU_RS485);
         modbus_port->set_response_timeout(ctx, 1, 0);
+        timeout_ms = 1000;
         reportLineSpeed();
     }
 }
@@ -111,29 +120,21 @@ bool cModbus::selectSlave(int slave) {
     return true;
 }
 
-const char* cModbus::slaveRange() const {
-    return is_tcp ? "0-247 and 255" : "0-247";
-}
-
 int cModbus::readRegisters(int function_code, int address, int count, uint16_t* dest) {
-    beforeRequest();
-    if (function_code == MODBUS_FC_READ_INPUT_REGISTERS) {
-        return afterRequest(modbus_port->read_input_registers(ctx, address, count, dest));
-    }
-    return afterRequest(modbus_port->read_registers(ctx, address, count, dest));
+    return transact(function_code, address, count, [&] {
+        if (function_code == MODBUS_FC_READ_INPUT_REGISTERS) {
+            return modbus_port->read_input_registers(ctx, address, count, dest);
+        }
+        return modbus_port->read_registers(ctx, address, count, dest);
+    });
 }
 
 int cModbus::writeRegisters(int address, int count, const uint16_t* src) {
-    beforeRequest();
-    const SentWrite write{address, count, line_clock::now()};
-    return afterRequest(modbus_port->write_registers(ctx, address, count, src), &write);
+    return transact(MODBUS_FC_WRITE_MULTIPLE_REGISTERS, address, count,
+                    [&] { return modbus_port->write_registers(ctx, address, count, src); });
 }
 
 int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
-    if (count > MODBUS_MAX_WRITE_REGISTERS) {
-        errno = EMBMDATA;
-        return -1;
-    }
     beforeRequest();
     const std::vector<uint8_t> request =
         writeRequest(MODBUS_BROADCAST_ADDRESS, address, count, src);
@@ -141,45 +142,122 @@ int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
         modbus_port->send_raw_request(ctx, request.data(), static_cast<int>(request.size()));
     // The frame, its check sum included, may still be on its way out of the line when the
     // library returns; the slaves then need their time to act on it.
-    const long on_wire = serialMicros(line_baud, static_cast<int>(request.size()) + 2);
+    const long on_wire = rules->wireMicros(line_baud, static_cast<int>(request.size()) + 2);
     line_free_at = line_clock::now() + std::chrono::microseconds(on_wire) +
-                   std::chrono::microseconds(silentIntervalMicros(line_baud)) +
-                   broadcast_turnaround;
+                   std::chrono::microseconds(rules->silentMicros(line_baud)) + broadcast_turnaround;
+    failure_error = errno;
+    failure_given_up = false;
     return rc;
+}
+
+RequestCheck cModbus::check(int slave, bool write, int function, int count) {
+    const RequestCheck verdict = checkRequest(*rules, slave, write, function, count);
+    if (verdict == RequestCheck::too_many) {
+        failure_error = EMBMDATA;
+        failure_given_up = false;
+    }
+    return verdict;
+}
+
+std::string cModbus::lastFailure() const {
+    FailureFacts facts;
+    facts.error = failure_error;
+    facts.transport = rules;
+    facts.slave = selected_slave;
+    facts.timeout_ms = timeout_ms;
+    facts.never_connected = !connected;
+    facts.link_lost = link_lost;
+    facts.given_up = failure_given_up;
+    facts.bound_ms = failure_bound_ms;
+    return failureReason(facts);
+}
+
+// The library starts its response timeout when the request is in the kernel's hands; on a serial
+// line the slave hears the whole request only once it has left the wire, so the library is given
+// that time on top of the operator's timeout. The library's wait is cut once a reply that began
+// within the timeout would have had its time on the line and one timeout more, so that a reply
+// that keeps trickling in cannot hold the command; the line then gets one timeout to go quiet.
+int cModbus::transact(int function, int address, int count, const std::function<int()>& request) {
+    beforeRequest();
+    const long request_us = rules->wireMicros(line_baud, requestBytes(*rules, function, count));
+    const long reply_us = rules->wireMicros(line_baud, replyBytes(*rules, function, count));
+    if (request_us > 0) {
+        const long library_us = timeout_ms * 1000 + request_us;
+        modbus_port->set_response_timeout(ctx, static_cast<uint32_t>(library_us / 1000000),
+                                          static_cast<uint32_t>(library_us % 1000000));
+    }
+    const std::chrono::microseconds timeout(timeout_ms * 1000);
+    const line_clock::time_point wire_end =
+        line_clock::now() + std::chrono::microseconds(request_us);
+    const line_clock::time_point cut_at =
+        wire_end + timeout + std::chrono::microseconds(reply_us) + timeout;
+    transaction_id = rules->nextTransactionId(transaction_id);
+    const Sent sent{function, address, count, transaction_id, wire_end, cut_at + timeout};
+    int rc;
+    bool given_up;
+    {
+        cLineCut cut(modbus_port->get_socket(ctx),
+                     static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                           cut_at - line_clock::now())
+                                           .count()));
+        rc = request();
+        given_up = rc < 0 && cut.happened();
+    }
+    return afterRequest(rc, sent, given_up);
 }
 
 // Nothing left from earlier requests may be taken as the answer to this one, and on RTU the
 // slaves must see the gap that marks the start of a frame.
 void cModbus::beforeRequest() {
-    if (!is_tcp) {
-        std::this_thread::sleep_until(line_free_at);
-    }
+    std::this_thread::sleep_until(line_free_at);
     modbus_port->flush(ctx);
 }
 
 // A write whose confirmation comes after the timeout was still performed and confirmed: it is
 // reported as written, with how late the slave was. Any other late bytes are discarded.
-int cModbus::afterRequest(int rc, const SentWrite* write) {
-    const int error_number = errno;
+int cModbus::afterRequest(int rc, const Sent& sent, bool given_up) {
+    const int error_number = given_up ? ETIMEDOUT : errno;
+    if (given_up) {
+        error("The reply had not ended %ld ms after the request: the request was given up",
+              static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                    line_clock::now() - sent.wire_end)
+                                    .count()));
+    }
+    link_lost = link_lost || (rc < 0 && (error_number == ECONNRESET || error_number == EPIPE));
     if (rc < 0 && failureMayLeaveBytes(error_number)) {
-        const long timeout_ms = responseTimeoutMillis();
-        const LateBytes late = settleLine(timeout_ms);
-        if (write != nullptr && error_number == ETIMEDOUT &&
-            isWriteConfirmation(late.bytes, is_tcp, selected_slave, write->address, write->count)) {
+        const LateBytes late = settleLine(sent.deadline);
+        if (sent.function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && error_number == ETIMEDOUT &&
+            !given_up &&
+            rules->isWriteConfirmation(late.bytes, sent.transaction_id, selected_slave,
+                                       sent.address, sent.count)) {
             const auto after = std::chrono::duration_cast<std::chrono::milliseconds>(
-                late.last_arrival - write->sent_at);
+                late.last_arrival - sent.wire_end);
             error(
                 "The slave confirmed the write %ld ms after the request, later than the response "
                 "timeout of %ld ms",
                 static_cast<long>(after.count()), timeout_ms);
-            rc = write->count;
+            rc = sent.count;
         } else if (late.any) {
             error("Bytes that came after the failed request were discarded");
         }
     }
-    line_free_at = line_clock::now() + std::chrono::microseconds(silentIntervalMicros(line_baud));
+    line_free_at = line_clock::now() + std::chrono::microseconds(rules->silentMicros(line_baud));
+    failure_error = error_number;
+    failure_given_up = given_up;
+    failure_bound_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                             sent.deadline - sent.wire_end)
+                                             .count()) -
+                       timeout_ms;
     errno = error_number;
     return rc;
+}
+
+// The library's response timeout becomes the operator's, unless the library cannot tell it.
+void cModbus::keepResponseTimeout() {
+    const long library_ms = responseTimeoutMillis();
+    if (library_ms > 0) {
+        timeout_ms = library_ms;
+    }
 }
 
 // The response timeout in milliseconds, or -1 when the library cannot tell it.
@@ -195,17 +273,19 @@ long cModbus::responseTimeoutMillis() const {
 // Waits until nothing has arrived for one response timeout, so that a late or broken reply is
 // taken off the line here and not read by the next request; a line that keeps chattering, or a
 // connection that the slave has closed, ends the wait early. Returns what arrived.
-cModbus::LateBytes cModbus::settleLine(long timeout_ms) {
+cModbus::LateBytes cModbus::settleLine(line_clock::time_point deadline) {
     LateBytes late;
     const int fd = modbus_port->get_socket(ctx);
-    if (fd < 0 || timeout_ms < 0) {
+    if (fd < 0) {
         return late;
     }
     const line_clock::time_point started = line_clock::now();
+    const long bound_ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - started).count());
     late.last_arrival = started;
     long wait_ms;
     while ((wait_ms = quietWaitMillis(millisSince(late.last_arrival), millisSince(started),
-                                      timeout_ms, quiet_bound_timeouts * timeout_ms)) >= 0) {
+                                      timeout_ms, bound_ms)) >= 0) {
         pollfd line{fd, POLLIN | POLLRDHUP, 0};
         const int ready = ::poll(&line, 1, static_cast<int>(wait_ms));
         if (ready < 0 && errno != EINTR) {
@@ -224,6 +304,7 @@ cModbus::LateBytes cModbus::settleLine(long timeout_ms) {
             }
         }
         if (ready > 0 && (line.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) != 0) {
+            link_lost = true;
             break;
         }
     }

@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include <modbus/modbus.h>
 
+#include "bus/transport.h"
 #include "orvel/cOrvel.h"
 
 // The one Modbus bus of the process: a TCP client or an RTU master. Every request goes through it,
@@ -25,18 +28,26 @@ public:
     // False when the library gave no context: then no library call is ever made with it.
     bool usable() const { return ctx != nullptr; }
 
+    // The rules of this bus's transport, chosen when it was built.
+    const Transport& transport() const { return *rules; }
+    // Whether a request may go out on this bus (see checkRequest); a request for too many
+    // registers counts as a failed one.
+    RequestCheck check(int slave, bool write, int function, int count);
     // Selects the slave of the next requests; false when the library refuses the number.
     bool selectSlave(int slave);
-    // The slave numbers the library takes on this bus, as the operator reads them.
-    const char* slaveRange() const;
     // Whether a request to this slave reaches every slave on the line and none answers.
-    bool isBroadcast(int slave) const { return !is_tcp && slave == MODBUS_BROADCAST_ADDRESS; }
+    bool isBroadcast(int slave) const {
+        return rules->broadcasts && slave == MODBUS_BROADCAST_ADDRESS;
+    }
 
     // One transaction with the selected slave; the library's result (-1 and errno on failure).
     int readRegisters(int function_code, int address, int count, uint16_t* dest);
     int writeRegisters(int address, int count, const uint16_t* src);
     // Sends a write to every slave and waits for no answer; the library's result.
     int broadcastRegisters(int address, int count, const uint16_t* src);
+
+    // Why the last failed request failed, in the operator's words.
+    std::string lastFailure() const;
 
     static cModbus* instance;
 
@@ -46,11 +57,15 @@ public:
 private:
     void reportMissingContext();
     void reportLineSpeed();
-    // A write the bus sent: a confirmation that comes after the timeout may still be its answer.
-    struct SentWrite {
+    // A request the bus sent: a confirmation that comes after the timeout may still be its
+    // answer when it is a write.
+    struct Sent {
+        int function;
         int address;
         int count;
-        std::chrono::steady_clock::time_point sent_at;
+        int transaction_id;
+        std::chrono::steady_clock::time_point wire_end;  // when it has left the line
+        std::chrono::steady_clock::time_point deadline;  // when the bus gives up on it
     };
     // What arrived while the line settled after a failed transaction.
     struct LateBytes {
@@ -59,12 +74,24 @@ private:
         std::chrono::steady_clock::time_point last_arrival;
     };
 
+    // Sends one library request and sees it to its end within its bound.
+    int transact(int function, int address, int count, const std::function<int()>& request);
     void beforeRequest();
-    int afterRequest(int rc, const SentWrite* write = nullptr);
-    LateBytes settleLine(long timeout_ms);
+    int afterRequest(int rc, const Sent& sent, bool given_up);
+    LateBytes settleLine(std::chrono::steady_clock::time_point deadline);
     long responseTimeoutMillis() const;
+    void keepResponseTimeout();
 
+    const Transport* rules;
     int selected_slave = -1;
+    // The library's transaction id of the last request, counted as the library counts it.
+    int transaction_id = 0;
+    long timeout_ms = 1000;  // the operator's response timeout
+    bool connected = false;
+    bool link_lost = false;
+    int failure_error = 0;
+    bool failure_given_up = false;
+    long failure_bound_ms = 0;
     int baud_asked = 0;
     int line_baud = 0;  // what the serial line runs at, once connected
     // No RTU request starts before this: the end of the last frame plus the silent interval.

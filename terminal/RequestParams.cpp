@@ -85,6 +85,9 @@ void RequestParams::applyToken(const std::string& token, std::vector<std::string
     // An empty value leaves the field as it was.
     if (const std::optional<int32_t> number = parseDecimalValue(value)) {
         tag->set(*this, static_cast<uint32_t>(*number));
+        if (tag->name == 's') {
+            slave_text = value;
+        }
     }
     if (tag->shown != nullptr) {
         lines.push_back(tag->shown(*this));
@@ -101,6 +104,11 @@ std::vector<std::string> RequestParams::listing() const {
         "f=" + std::to_string(function_code) + " (Function Code)",
         "l=" + std::to_string(length) + " (Data Length)",
     };
+}
+
+bool RequestParams::slaveIsTypedZero() const {
+    return slave == 0 && !slave_text.empty() &&
+           slave_text.find_first_not_of('0') == std::string::npos;
 }
 
 void RequestParams::showParameters() const {

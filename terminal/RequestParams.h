@@ -13,6 +13,8 @@ struct RequestParams {
     uint8_t function_code = 3;
     uint8_t page = 0;
     uint8_t offset = 0;
+    // The value of the last s= token that set the slave, as typed; empty while none has.
+    std::string slave_text;
 
     // The tags a parameter token may carry, in the order the listing shows their fields.
     static std::vector<std::string> tagNames();
@@ -21,6 +23,8 @@ struct RequestParams {
     // The seven lines of the listing.
     std::vector<std::string> listing() const;
     void showParameters() const;
+    // Whether the slave is 0 because the operator typed a plain decimal zero.
+    bool slaveIsTypedZero() const;
 
 private:
     void applyToken(const std::string& token, std::vector<std::string>& lines);

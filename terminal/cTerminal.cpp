@@ -1,5 +1,6 @@
 #include "terminal/cTerminal.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -111,19 +112,42 @@ void cTerminal::applyParameters(std::vector<std::string> words) {
     }
 }
 
-bool cTerminal::selectSlave(cModbus& bus, bool for_write) {
-    if (!bus.selectSlave(params.slave)) {
-        std::cout << "Slave " << unsigned(params.slave) << " refused: valid slave numbers are "
-                  << bus.slaveRange() << std::endl;
-        return false;
+cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int count) {
+    switch (bus.check(params.slave, write, params.function_code, count)) {
+        case RequestCheck::slave_out_of_range:
+            std::cout << "Slave " << unsigned(params.slave) << " refused: valid slave numbers are "
+                      << bus.transport().slave_range << std::endl;
+            return Prepared::refused;
+        case RequestCheck::broadcast_read:
+            std::cout << "Slave 0 refused: it is the broadcast address and no slave answers a "
+                         "read from it (valid 1-247)"
+                      << std::endl;
+            return Prepared::refused;
+        case RequestCheck::not_a_register_read:
+            bus.error("Function code 0x%02X is not for reading registers", params.function_code);
+            return Prepared::refused;
+        case RequestCheck::too_many:
+            return Prepared::too_many;
+        case RequestCheck::ok:
+            break;
     }
-    if (!for_write && bus.isBroadcast(params.slave)) {
-        std::cout << "Slave 0 refused: it is the broadcast address and no slave answers a read "
-                     "from it (valid 1-247)"
+    if (bus.isBroadcast(params.slave) && !params.slaveIsTypedZero()) {
+        const std::string chosen = params.slave_text.empty()
+                                       ? "No slave chosen: 0 is"
+                                       : "Slave s=" + params.slave_text + " reads as 0,";
+        std::cout << chosen
+                  << " the broadcast address: nothing sent (type s=0 to write to every slave on "
+                     "purpose)"
                   << std::endl;
-        return false;
+        return Prepared::refused;
     }
-    return true;
+    return bus.selectSlave(params.slave) ? Prepared::ready : Prepared::refused;
+}
+
+void cTerminal::reportFailure(const char* request, const cModbus& bus) {
+    if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0) {
+        std::cout << request << " failed: " << bus.lastFailure() << std::endl;
+    }
 }
 
 void cTerminal::readRegisters() {
@@ -134,18 +158,20 @@ void cTerminal::readRegisters() {
         return;
     }
     std::cout << "Read a: " << params.address << std::endl;
-    if (!selectSlave(*bus, false)) {
-        return;
-    }
-    if (params.function_code != MODBUS_FC_READ_HOLDING_REGISTERS &&
-        params.function_code != MODBUS_FC_READ_INPUT_REGISTERS) {
-        bus->error("Function code 0x%02X is not for reading registers", params.function_code);
+    const Prepared prepared = prepareRequest(*bus, false, params.length);
+    if (prepared != Prepared::ready) {
+        if (prepared == Prepared::too_many) {
+            reportFailure("Read", *bus);
+        }
         return;
     }
     const int count =
         bus->readRegisters(params.function_code, params.address, params.length, read_buffer);
     // The library never delivers more than it was asked for; the bounds keep the image safe.
     if (count < 1 || count > params.length || count > static_cast<int>(buffer_registers)) {
+        if (count < 0) {
+            reportFailure("Read", *bus);
+        }
         return;
     }
     bus->debug("Received %d registers", count);
@@ -178,21 +204,24 @@ void cTerminal::writeRegisters(std::vector<std::string> words) {
     }
     std::copy(values.begin(), values.end(), write_buffer);
 
-    if (!selectSlave(*bus, true)) {
+    const int count = static_cast<int>(values.size());
+    const Prepared prepared = prepareRequest(*bus, true, count);
+    if (prepared == Prepared::refused) {
         return;
     }
-    const int count = static_cast<int>(values.size());
+    const bool may_go = prepared == Prepared::ready;
     if (bus->isBroadcast(params.slave)) {
-        if (bus->broadcastRegisters(params.address, count, write_buffer) < 0) {
+        if (!may_go || bus->broadcastRegisters(params.address, count, write_buffer) < 0) {
             std::cout << "Broadcast could not be sent" << std::endl;
         } else {
             std::cout << "Broadcast to all slaves: no slave confirms a broadcast" << std::endl;
         }
         return;
     }
-    const int written = bus->writeRegisters(params.address, count, write_buffer);
+    const int written = may_go ? bus->writeRegisters(params.address, count, write_buffer) : -1;
     if (written < 0) {
         std::cout << "Write bombed" << std::endl;
+        reportFailure("Write", *bus);
     } else {
         std::cout << "Sucessfully wrote " << written << " registers" << std::endl;
     }

@@ -40,9 +40,12 @@ public:
 
 private:
     void quit();
-    // Selects the request's slave on the bus; false, after one line that says why, when the
-    // request must not go out.
-    bool selectSlave(cModbus& bus, bool for_write);
+    enum class Prepared { ready, refused, too_many };
+    // Checks the request and selects its slave on the bus. A refused request has had one line
+    // that says why; one of too many registers fails as a request the library refuses.
+    Prepared prepareRequest(cModbus& bus, bool write, int count);
+    // At a terminal, the line that says why a read or write failed.
+    void reportFailure(const char* request, const cModbus& bus);
 
     // Chosen once, when the terminal is made.
     cLineEditor lines;

@@ -194,6 +194,7 @@ int cModbus::transact(int function, int address, int count, const std::function<
     transaction_id = rules->nextTransactionId(transaction_id);
     const Sent sent{function, address, count, transaction_id, wire_end, cut_at + timeout};
     int rc;
+    int error_number;
     bool given_up;
     {
         cLineCut cut(modbus_port->get_socket(ctx),
@@ -201,8 +202,10 @@ int cModbus::transact(int function, int address, int count, const std::function<
                                            cut_at - line_clock::now())
                                            .count()));
         rc = request();
+        error_number = errno;
         given_up = rc < 0 && cut.happened();
     }
+    errno = given_up ? ETIMEDOUT : error_number;
     return afterRequest(rc, sent, given_up);
 }
 
@@ -216,7 +219,7 @@ void cModbus::beforeRequest() {
 // A write whose confirmation comes after the timeout was still performed and confirmed: it is
 // reported as written, with how late the slave was. Any other late bytes are discarded.
 int cModbus::afterRequest(int rc, const Sent& sent, bool given_up) {
-    const int error_number = given_up ? ETIMEDOUT : errno;
+    const int error_number = errno;
     if (given_up) {
         error("The reply had not ended %ld ms after the request: the request was given up",
               static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(

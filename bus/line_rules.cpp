@@ -74,28 +74,6 @@ uint16_t frameCheckSum(const uint8_t* bytes, std::size_t size) {
     return crc;
 }
 
-bool isWriteConfirmation(const std::vector<uint8_t>& bytes, bool tcp, int slave, int address,
-                         int count) {
-    if (slave < 0 || slave > 255 || (tcp && bytes.size() < 2)) {
-        return false;
-    }
-    std::vector<uint8_t> expected;
-    if (tcp) {
-        // The transaction id is the library's own: the confirmation may carry any.
-        expected = {bytes[0], bytes[1], 0, 0, 0, 6};
-    }
-    expected.insert(expected.end(),
-                    {static_cast<uint8_t>(slave), MODBUS_FC_WRITE_MULTIPLE_REGISTERS,
-                     static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                     static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
-    if (!tcp) {
-        const uint16_t crc = frameCheckSum(expected.data(), expected.size());
-        expected.push_back(static_cast<uint8_t>(crc));
-        expected.push_back(static_cast<uint8_t>(crc >> 8));
-    }
-    return bytes == expected;
-}
-
 std::vector<uint8_t> writeRequest(int slave, int address, int count, const uint16_t* values) {
     std::vector<uint8_t> request{
         static_cast<uint8_t>(slave),        MODBUS_FC_WRITE_MULTIPLE_REGISTERS,

@@ -30,12 +30,6 @@ int baudOfSpeed(speed_t speed);
 // The check sum that ends an RTU frame (CRC-16/MODBUS); the frame carries it low byte first.
 uint16_t frameCheckSum(const uint8_t* bytes, std::size_t size);
 
-// Whether the bytes are exactly the slave's confirmation of a Write Multiple Registers request for
-// count registers from address: on TCP the MBAP header (any transaction id, protocol 0, length 6)
-// and unit id, on RTU the slave number and the check sum, around function, address and count.
-bool isWriteConfirmation(const std::vector<uint8_t>& bytes, bool tcp, int slave, int address,
-                         int count);
-
 // A Write Multiple Registers request as modbus_send_raw_request takes it: slave, function and
 // data, without the RTU check sum.
 std::vector<uint8_t> writeRequest(int slave, int address, int count, const uint16_t* values);

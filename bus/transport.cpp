@@ -1,5 +1,7 @@
 #include "bus/transport.h"
 
+#include <algorithm>
+
 #include <modbus/modbus.h>
 
 #include "bus/line_rules.h"
@@ -34,13 +36,32 @@ int countedTransactionId(int last) {
     return last < 0xFFFF ? last + 1 : 0;
 }
 
-bool rtuConfirmation(const std::vector<uint8_t>& bytes, int, int slave, int address, int count) {
-    return isWriteConfirmation(bytes, false, slave, address, count);
+// A Write Multiple Registers confirmation after its transport's header: slave, function, address
+// and count.
+std::vector<uint8_t> confirmation(std::vector<uint8_t> header, int slave, int address, int count) {
+    header.insert(header.end(), {static_cast<uint8_t>(slave), MODBUS_FC_WRITE_MULTIPLE_REGISTERS,
+                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
+                                 static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
+    return header;
 }
 
-// TCP frames carry their length, so the confirmation may stand among other late frames.
+// An RTU frame has no length of its own: the late bytes must be the confirmation and nothing else.
+bool rtuConfirmation(const std::vector<uint8_t>& bytes, int, int slave, int address, int count) {
+    std::vector<uint8_t> expected = confirmation({}, slave, address, count);
+    const uint16_t crc = frameCheckSum(expected.data(), expected.size());
+    expected.push_back(static_cast<uint8_t>(crc));
+    expected.push_back(static_cast<uint8_t>(crc >> 8));
+    return bytes == expected;
+}
+
+// TCP frames carry their length, so the confirmation may stand among other late frames; it
+// carries the request's transaction id, protocol 0 and a length of 6.
 bool tcpConfirmation(const std::vector<uint8_t>& bytes, int transaction_id, int slave, int address,
                      int count) {
+    const std::vector<uint8_t> expected =
+        confirmation({static_cast<uint8_t>(transaction_id >> 8),
+                      static_cast<uint8_t>(transaction_id), 0, 0, 0, 6},
+                     slave, address, count);
     const std::size_t header = 6;
     std::size_t at = 0;
     while (at + header <= bytes.size()) {
@@ -48,10 +69,8 @@ bool tcpConfirmation(const std::vector<uint8_t>& bytes, int transaction_id, int 
         if (end > bytes.size()) {
             return false;
         }
-        const std::vector<uint8_t> frame(bytes.begin() + static_cast<long>(at),
-                                         bytes.begin() + static_cast<long>(end));
-        if ((frame[0] << 8 | frame[1]) == transaction_id &&
-            isWriteConfirmation(frame, true, slave, address, count)) {
+        if (std::equal(bytes.begin() + static_cast<long>(at),
+                       bytes.begin() + static_cast<long>(end), expected.begin(), expected.end())) {
             return true;
         }
         at = end;

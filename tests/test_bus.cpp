@@ -11,6 +11,7 @@
 #include "bus/line_rules.h"
 #include "bus/modbus_port.h"
 #include "bus/serial_format.h"
+#include "bus/transport.h"
 #include "orvel/cOrvel.h"
 
 namespace {
@@ -96,43 +97,82 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
     return bytes;
 }
 
-TEST(LineRules, OnlyTheExactConfirmationOfTheWriteCounts) {
+TEST(Transport, OnlyTheExactConfirmationOfTheWriteCounts) {
     const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(frameCheckSum(check, sizeof check), 0x4B37);
+    const Transport* rtu = &rtu_transport;
+    const Transport* tcp = &tcp_transport;
     const struct {
         const char* bytes;
-        bool tcp;
+        const Transport* transport;
         int slave, address, count;
         bool confirms;
     } cases[] = {
-        {"11 10 00 01 00 02 12 98", false, 17, 1, 2, true},
-        {"11 10 00 01 00 02 12 99", false, 17, 1, 2, false},     // check sum
-        {"11 10 00 01 00 02 98 12", false, 17, 1, 2, false},     // check sum high byte first
-        {"11 10 00 01 00 02 12 98", false, 18, 1, 2, false},     // slave
-        {"11 10 00 01 00 02 12 98", false, 17, 257, 2, false},   // address
-        {"11 10 00 01 00 02 12 98", false, 17, 1, 1, false},     // count
-        {"11 06 00 01 00 02 5B 5B", false, 17, 1, 2, false},     // function
-        {"11 90 02 CC 04", false, 17, 1, 2, false},              // exception
-        {"11 10 00 01 00 02 12 98 00", false, 17, 1, 2, false},  // a byte more
-        {"11 10 00 01 00 02 12", false, 17, 1, 2, false},        // a byte less
-        {"", false, 17, 1, 2, false},
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, true},
-        {"00 00 00 00 00 06 FF 10 FF FE 00 7B", true, 255, 0xFFFE, 123, true},
-        {"AB CD 00 01 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},     // protocol
-        {"AB CD 00 00 00 07 11 10 00 01 00 02", true, 17, 1, 2, false},     // length
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 1, 1, 2, false},      // unit
-        {"AB CD 00 00 00 06 11 03 00 01 00 02", true, 17, 1, 2, false},     // function
-        {"AB CD 00 00 00 06 11 10 00 01 00", true, 17, 1, 2, false},        // a byte less
-        {"AB CD 00 00 00 06 11 10 00 01 00 02 00", true, 17, 1, 2, false},  // a byte more
-        {"AB", true, 17, 1, 2, false},
-        {"11 10 00 01 00 02 12 98", true, 17, 1, 2, false},               // RTU frame on TCP
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", false, 17, 1, 2, false},  // TCP frame on RTU
+        {"11 10 00 01 00 02 12 98", rtu, 17, 1, 2, true},
+        {"11 10 00 01 00 02 12 99", rtu, 17, 1, 2, false},     // check sum
+        {"11 10 00 01 00 02 98 12", rtu, 17, 1, 2, false},     // check sum high byte first
+        {"11 10 00 01 00 02 12 98", rtu, 18, 1, 2, false},     // slave
+        {"11 10 00 01 00 02 12 98", rtu, 17, 257, 2, false},   // address
+        {"11 10 00 01 00 02 12 98", rtu, 17, 1, 1, false},     // count
+        {"11 06 00 01 00 02 5B 5B", rtu, 17, 1, 2, false},     // function
+        {"11 90 02 CC 04", rtu, 17, 1, 2, false},              // exception
+        {"11 10 00 01 00 02 12 98 00", rtu, 17, 1, 2, false},  // a byte more
+        {"11 10 00 01 00 02 12", rtu, 17, 1, 2, false},        // a byte less
+        {"", rtu, 17, 1, 2, false},
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, true},
+        {"AB CC 00 00 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // an earlier request's id
+        {"AB CD 00 01 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // protocol
+        {"AB CD 00 00 00 07 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // length
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", tcp, 1, 1, 2, false},   // unit
+        {"AB CD 00 00 00 06 11 03 00 01 00 02", tcp, 17, 1, 2, false},  // function
+        {"AB CD 00 00 00 06 11 10 00 01 00", tcp, 17, 1, 2, false},     // a byte less
+        // After another frame, and before a partial one.
+        {"AB CC 00 00 00 03 11 90 04 AB CD 00 00 00 06 11 10 00 01 00 02 00", tcp, 17, 1, 2, true},
+        {"AB CC 00 00 00 09 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // inside a longer frame
+        {"AB", tcp, 17, 1, 2, false},
+        {"11 10 00 01 00 02 12 98", tcp, 17, 1, 2, false},              // RTU frame on TCP
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", rtu, 17, 1, 2, false},  // TCP frame on RTU
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(isWriteConfirmation(hexBytes(c.bytes), c.tcp, c.slave, c.address, c.count),
+        EXPECT_EQ(c.transport->isWriteConfirmation(hexBytes(c.bytes), 0xABCD, c.slave, c.address,
+                                                   c.count),
                   c.confirms)
-            << c.bytes << (c.tcp ? " on TCP" : " on RTU");
+            << c.bytes << (c.transport == tcp ? " on TCP" : " on RTU");
     }
+}
+
+TEST(Transport, LibraryTransactionIdsRequestLimitsAndFrameSizes) {
+    EXPECT_EQ(tcp_transport.nextTransactionId(0), 1);
+    EXPECT_EQ(tcp_transport.nextTransactionId(0xFFFF), 0);
+    EXPECT_EQ(rtu_transport.nextTransactionId(7), 0);
+    const struct {
+        const Transport* transport;
+        int slave;
+        bool write;
+        int function, count;
+        RequestCheck verdict;
+    } cases[] = {
+        {&rtu_transport, 248, true, 16, 1, RequestCheck::slave_out_of_range},
+        {&tcp_transport, 255, false, 3, 1, RequestCheck::ok},
+        {&rtu_transport, 255, false, 3, 1, RequestCheck::slave_out_of_range},
+        {&rtu_transport, 0, false, 3, 1, RequestCheck::broadcast_read},
+        {&tcp_transport, 0, false, 4, 125, RequestCheck::ok},
+        {&tcp_transport, 1, false, 16, 1, RequestCheck::not_a_register_read},
+        {&tcp_transport, 1, false, 3, 126, RequestCheck::too_many},
+        {&rtu_transport, 0, true, 0, 123, RequestCheck::ok},
+        {&rtu_transport, 1, true, 0, 124, RequestCheck::too_many},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(checkRequest(*c.transport, c.slave, c.write, c.function, c.count), c.verdict)
+            << c.slave << " " << c.function << " " << c.count;
+    }
+    // 123 registers: 255 bytes on RTU, 2338 ms at 1200 baud; a read of 125 gets 255 back.
+    EXPECT_EQ(requestBytes(rtu_transport, 16, 123), 255);
+    EXPECT_EQ(rtu_transport.wireMicros(1200, 255), 2337500);
+    EXPECT_EQ(replyBytes(rtu_transport, 3, 125), 255);
+    EXPECT_EQ(requestBytes(tcp_transport, 3, 1), 12);
+    EXPECT_EQ(replyBytes(tcp_transport, 16, 2), 12);
+    EXPECT_EQ(tcp_transport.wireMicros(1200, 255), 0);
 }
 
 TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {

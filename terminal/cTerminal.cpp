@@ -133,7 +133,7 @@ cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int coun
     }
     if (bus.isBroadcast(params.slave) && !params.slaveIsTypedZero()) {
         const std::string chosen = params.slave_text.empty()
-                                       ? "No slave chosen: 0 is"
+                                       ? "No slave chosen, and 0 is"
                                        : "Slave s=" + params.slave_text + " reads as 0,";
         std::cout << chosen
                   << " the broadcast address: nothing sent (type s=0 to write to every slave on "

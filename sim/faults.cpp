@@ -20,6 +20,7 @@ const struct {
     {"late", Fault::late},
     {"silent", Fault::silent},
     {"close", Fault::close},
+    {"trickle", Fault::trickle},
 };
 
 const uint8_t garbage_bytes[] = {0x5A, 0xC3, 0x00, 0x11, 0x7F, 0xE2,
@@ -70,6 +71,10 @@ bool faultFits(Fault fault, Transport transport) {
         return transport == Transport::rtu;
     }
     return true;
+}
+
+std::size_t trickleHead(Transport transport) {
+    return headerLength(transport) + 1;
 }
 
 Fault FaultPlan::next() {

@@ -20,7 +20,8 @@ enum class Fault {
     exception,
     late,
     silent,
-    close
+    close,
+    trickle
 };
 
 // The fault of a -f name, or none for a name that is not a fault.
@@ -43,5 +44,13 @@ struct FaultPlan {
 // The frame a faulty slave sends instead of the correct reply pdu to the request frame.
 // Faults that only change when or whether the reply goes (late, silent, close) and exception,
 // whose reply is built apart, leave the correct frame.
+// Interval between the bytes of a trickled reply without -D: just under the 0.5 s that masters
+// commonly allow between two bytes of one reply.
+const int trickle_interval_ms = 450;
+
+// Bytes of a trickled reply sent at once before the rest comes one at a time: the header and the
+// function code, which a master reads as one piece.
+std::size_t trickleHead(Transport transport);
+
 std::vector<uint8_t> faultyReply(Fault fault, Transport transport, const uint8_t* request, int unit,
                                  std::vector<uint8_t> pdu);

@@ -64,7 +64,10 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
                 late       correct reply after the -D delay
                 silent     no reply, nothing written
                 close      TCP: drop the connection; RTU: as silent
-  -D MS       delay of a late reply in milliseconds (default 1500)
+                trickle    the reply's header, then one byte every -D ms
+                           (default 450)
+  -D MS       delay of a late reply in milliseconds (default 1500), or the
+              interval between the bytes of a trickled one (default 450)
   -n N        fault only the first N requests, then answer correctly
   -l          log one line per request on stderr
   -v          libmodbus debug output (on stderr)
@@ -97,6 +100,7 @@ struct Options {
     int slave = -1;  // -1: not given
     std::string map_file;
     FaultPlan faults;
+    bool delay_given = false;
     bool log = false;
     bool verbose = false;
 };
@@ -150,6 +154,7 @@ bool parseOption(int c, const char* value, Options& o) {
             return fault.has_value();
         }
         case 'D':
+            o.delay_given = true;
             return parseNumber(value, 0, 3600000, o.faults.delay_ms);
         case 'n': {
             int count = 0;
@@ -193,6 +198,9 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
     if (optind != argc) {
         std::fprintf(stderr, "tesmar-sim: unexpected argument: %s\n%s", argv[optind], usage);
         return {false, 2};
+    }
+    if (o.faults.fault == Fault::trickle && !o.delay_given) {
+        o.faults.delay_ms = trickle_interval_ms;
     }
     const Transport transport = o.device.empty() ? Transport::tcp : Transport::rtu;
     if (!faultFits(o.faults.fault, transport)) {
@@ -269,6 +277,13 @@ void traceFrame(const Server& s, const char* format, const uint8_t* bytes, std::
     }
 }
 
+// Waits ms milliseconds; false when a stop signal cut the wait short. pselect rather than sleep
+// so that SIGTERM ends the wait.
+bool pause(const Server& s, int ms) {
+    const timespec delay{ms / 1000, ms % 1000 * 1000000L};
+    return pselect(0, nullptr, nullptr, nullptr, &delay, &s.wait_mask) == 0;
+}
+
 // Answers one request frame; false means the connection is to be closed.
 bool serve(Server& s, int fd, const uint8_t* req, std::size_t length, const std::string& client) {
     const Response response = respond(s.transport, req, length, s.unit, s.map, s.faults);
@@ -279,15 +294,28 @@ bool serve(Server& s, int fd, const uint8_t* req, std::size_t length, const std:
     if (response.frame.empty()) {
         return true;
     }
-    if (response.delay_ms > 0) {
-        // pselect rather than sleep so that SIGTERM cuts the wait short.
-        const timespec delay{response.delay_ms / 1000, response.delay_ms % 1000 * 1000000L};
-        if (pselect(0, nullptr, nullptr, nullptr, &delay, &s.wait_mask) != 0) {
-            return true;
+    const bool socket = s.transport == Transport::tcp;
+    if (response.fault == Fault::trickle) {
+        traceFrame(s, "[%.2X]", response.frame.data(), response.frame.size());
+        // The header at once, then each further byte after the interval.
+        const auto head =
+            static_cast<long>(std::min(trickleHead(s.transport), response.frame.size()));
+        std::vector<uint8_t> piece(response.frame.begin(), response.frame.begin() + head);
+        for (auto next = response.frame.begin() + head;; ++next) {
+            if (!writeAll(fd, piece, socket)) {
+                return false;
+            }
+            if (next == response.frame.end() || !pause(s, response.delay_ms)) {
+                return true;
+            }
+            piece.assign(next, next + 1);
         }
     }
+    if (response.delay_ms > 0 && !pause(s, response.delay_ms)) {
+        return true;
+    }
     traceFrame(s, "[%.2X]", response.frame.data(), response.frame.size());
-    return writeAll(fd, response.frame, s.transport == Transport::tcp);
+    return writeAll(fd, response.frame, socket);
 }
 
 // Waits until one of the watched descriptors is readable or the timeout (none when null)

@@ -25,8 +25,9 @@ std::string outcomeText(const Response& response) {
         return text + ", broadcast: no reply";
     }
     if (response.fault != Fault::none) {
-        const std::string delay =
-            response.fault == Fault::late ? " " + std::to_string(response.delay_ms) + " ms" : "";
+        const std::string delay = response.fault == Fault::late || response.fault == Fault::trickle
+                                      ? " " + std::to_string(response.delay_ms) + " ms"
+                                      : "";
         const std::string on = response.exception == 0 ? "" : " on " + text;
         text = "fault " + faultName(response.fault) + delay + on;
     }

@@ -41,6 +41,7 @@ Response respond(Transport transport, const uint8_t* frame, std::size_t length, 
                 frameReply(transport, frame, to, exceptionPdu(pdu[0], server_device_failure));
             return response;
         case Fault::late:
+        case Fault::trickle:
             response.delay_ms = plan.delay_ms;
             break;
         default:

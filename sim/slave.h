@@ -11,7 +11,7 @@
 // What the slave does with one request frame.
 struct Response {
     std::vector<uint8_t> frame;  // bytes to send; none for no reply
-    int delay_ms = 0;            // wait before sending them
+    int delay_ms = 0;            // wait before sending them (trickle: between their bytes)
     bool close = false;          // drop the connection instead of replying
     int exception = 0;           // exception code of the reply, 0 for a normal reply
     Fault fault = Fault::none;   // the fault applied

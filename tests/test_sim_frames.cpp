@@ -124,6 +124,7 @@ TEST(SimFaults, EachFaultBreaksTheReplyItsWay) {
     const FaultCase cases[] = {
         {Fault::none, Transport::tcp, tcp_good},
         {Fault::late, Transport::rtu, rtu_good},
+        {Fault::trickle, Transport::tcp, tcp_good},
         {Fault::txid, Transport::tcp, {0x01, 0x00, 0, 0, 0, 7, 1, 3, 4, 0x41, 0x48, 0, 0}},
         {Fault::unit, Transport::tcp, {0x00, 0xFF, 0, 0, 0, 7, 2, 3, 4, 0x41, 0x48, 0, 0}},
         {Fault::unit, Transport::rtu, frameReply(Transport::rtu, nullptr, 2, pdu)},

@@ -1,7 +1,8 @@
 // A misbehaving slave: every answer is wrong in one way. The read shows nothing but its address,
 // the write says it bombed (unless the slave confirmed it, if late), the loop goes on and quit
-// still ends with status 0. Each failed request waits for the line to go quiet, at most three
-// response timeouts more.
+// still ends with status 0. Each failed request waits for the line to go quiet, and ends at the
+// latest three response timeouts after its request, whatever the slave sends.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@ struct FaultCase {
     std::string transport;
     std::string mode;
     std::string write_line = "Write bombed";
+    long session_ms = 0;  // the longest the session may take, when it is checked
 };
 
 class FaultySlave : public ::testing::TestWithParam<FaultCase> {};
@@ -24,9 +26,17 @@ TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
     const bool tcp = GetParam().transport == "tcp";
     // Late by 0.2 s (TCP, timeout 0.5 s) or 0.4 s (RTU, timeout 1 s) beyond it, so the reply comes
     // during the wait for quiet.
-    const std::vector<std::string> sim_options{"-f", GetParam().mode, "-D", tcp ? "700" : "1400"};
+    std::vector<std::string> sim_options{"-f", GetParam().mode};
+    if (GetParam().mode == "late") {
+        sim_options.insert(sim_options.end(), {"-D", tcp ? "700" : "1400"});
+    }
     const auto peer = tcp ? SimPeer::tcp(sim_options) : SimPeer::rtu(sim_options);
+    const auto start = std::chrono::steady_clock::now();
     const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=100 l=2\nwr 5\nshow\nq\n");
+    if (GetParam().session_ms > 0) {
+        EXPECT_LT(std::chrono::steady_clock::now() - start,
+                  std::chrono::milliseconds(GetParam().session_ms));
+    }
 
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_FALSE(run.timed_out);
@@ -52,7 +62,11 @@ INSTANTIATE_TEST_SUITE_P(
         FaultCase{"tcp", "close"}, FaultCase{"rtu", "unit"}, FaultCase{"rtu", "bytecount"},
         FaultCase{"rtu", "truncated"}, FaultCase{"rtu", "garbage"}, FaultCase{"rtu", "crc"},
         FaultCase{"rtu", "noise"}, FaultCase{"rtu", "exception"},
-        FaultCase{"rtu", "late", "Sucessfully wrote 1 registers"}, FaultCase{"rtu", "close"}),
+        FaultCase{"rtu", "late", "Sucessfully wrote 1 registers"}, FaultCase{"rtu", "close"},
+        // A reply that trickles in a byte every 0.45 s, inside the byte timeout, ends at the
+        // bound of each request: 1.5 s on TCP, 3 s on RTU, and a second more for the session.
+        FaultCase{"tcp", "trickle", "Write bombed", 2 * 1500 + 1000},
+        FaultCase{"rtu", "trickle", "Write bombed", 2 * 3020 + 1000}),
     [](const ::testing::TestParamInfo<FaultCase>& c) {
         return c.param.transport + "_" + c.param.mode;
     });

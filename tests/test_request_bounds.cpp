@@ -1,7 +1,6 @@
 // Each request's answer is its own and each request ends within its bound: against a slave run by
 // the test itself, for timings the simulator has no fault for, and at a real terminal the reason
 // of every failed request.
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -89,29 +88,6 @@ TEST(RtuBound, ConfirmationJustInsideTheBoundIsMatched) {
     EXPECT_NE(run.err.find("The slave confirmed the write 1"), std::string::npos) << run.err;
     EXPECT_EQ(slave.log(),
               (std::vector<std::string>{"write 10 count 1: answer", "read 10 count 1: answer"}));
-}
-
-// A reply that trickles in one byte every 0.45 s, just inside the library's byte timeout, would
-// hold a read of 100 registers for 90 s; the request ends at its bound and q is read at once.
-TEST(CommandBound, TricklingReplyEndsAtTheBound) {
-    const struct {
-        bool tcp;
-        long bound_ms;  // three response timeouts and the frames' time on the line
-    } cases[] = {{true, 1500}, {false, 3000 + 5 + 117}};
-    for (const auto& c : cases) {
-        ScriptedSlave slave(c.tcp, {{Reply::trickle, 0}});
-        const auto start = std::chrono::steady_clock::now();
-        const ProcessResult run = runTesmar(slave.tesmarArgs(), "rr s=1 l=100\nq\n");
-        const long took = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                std::chrono::steady_clock::now() - start)
-                                                .count());
-        EXPECT_EQ(run.exit_status, 0);
-        EXPECT_GE(took, c.bound_ms) << c.tcp;
-        EXPECT_LT(took, c.bound_ms + 1000) << c.tcp;
-        EXPECT_NE(run.err.find("the request was given up"), std::string::npos) << run.err;
-        EXPECT_EQ(withoutLibraryTrace(run.out).find("--------->"), std::string::npos) << run.out;
-        EXPECT_EQ(slave.log(), std::vector<std::string>{"read 0 count 100: trickle"});
-    }
 }
 
 // At a terminal, a failed request says why in one line; piped, the same sessions print nothing

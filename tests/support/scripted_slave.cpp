@@ -14,7 +14,7 @@
 
 namespace {
 
-const char* const reply_names[] = {"answer", "silent", "exception", "trickle"};
+const char* const reply_names[] = {"answer", "silent", "exception"};
 
 // Reads exactly size bytes, or gives up when the peer goes or nothing comes for 10 s.
 bool readExactly(int fd, uint8_t* bytes, std::size_t size) {
@@ -102,8 +102,11 @@ bool ScriptedSlave::pause(long ms) {
 
 void ScriptedSlave::serve(int fd) {
     std::vector<uint8_t> request;
-    for (std::size_t served = 0; !stopping && readRequest(fd, request); ++served) {
-        answer(fd, request, served < steps.size() ? steps[served] : SlaveStep{});
+    // It stops once its master has gone.
+    std::size_t served = 0;
+    while (!stopping && readRequest(fd, request) &&
+           answer(fd, request, served < steps.size() ? steps[served] : SlaveStep{})) {
+        ++served;
     }
 }
 
@@ -130,7 +133,7 @@ bool ScriptedSlave::readRequest(int fd, std::vector<uint8_t>& request) {
     return pause(wireMillis(baud, request.size()));
 }
 
-void ScriptedSlave::answer(int fd, const std::vector<uint8_t>& request, const SlaveStep& step) {
+bool ScriptedSlave::answer(int fd, const std::vector<uint8_t>& request, const SlaveStep& step) {
     // The PDU starts after the MBAP header or the slave address.
     const std::size_t at = tcp ? 7 : 1;
     const int function = request[at];
@@ -161,7 +164,7 @@ void ScriptedSlave::answer(int fd, const std::vector<uint8_t>& request, const Sl
                         reply_names[static_cast<int>(step.reply)]);
     }
     if (step.reply == SlaveStep::Reply::silent) {
-        return;
+        return true;
     }
     std::vector<uint8_t> frame;
     if (tcp) {
@@ -183,21 +186,9 @@ void ScriptedSlave::answer(int fd, const std::vector<uint8_t>& request, const Sl
         frame.push_back(static_cast<uint8_t>(crc >> 8));
     }
     if (!pause(step.delay_ms + wireMillis(baud, frame.size()))) {
-        return;
+        return false;
     }
-    // A trickle sends the head of the reply and then one byte at a time, each just inside the
-    // library's byte timeout of 0.5 s.
-    const std::size_t first = step.reply == SlaveStep::Reply::trickle ? at + 2 : frame.size();
-    std::size_t sent = 0;
-    for (std::size_t end = first; sent < frame.size(); end = sent + 1) {
-        if (sent > 0 && !pause(450)) {
-            return;
-        }
-        const ssize_t n = tcp ? send(fd, frame.data() + sent, end - sent, MSG_NOSIGNAL)
-                              : write(fd, frame.data() + sent, end - sent);
-        if (n < 0) {
-            return;
-        }
-        sent = end;
-    }
+    const ssize_t sent = tcp ? send(fd, frame.data(), frame.size(), MSG_NOSIGNAL)
+                             : write(fd, frame.data(), frame.size());
+    return sent == static_cast<ssize_t>(frame.size());
 }

@@ -12,9 +12,9 @@
 
 // How the scripted slave answers one request.
 struct SlaveStep {
-    enum class Reply { answer, silent, exception, trickle };
+    enum class Reply { answer, silent, exception };
     Reply reply = Reply::answer;
-    int delay_ms = 0;  // before the answer; a trickle sends its head at once, then a byte a 0.45 s
+    int delay_ms = 0;  // before the answer
 };
 
 // A slave run by the test itself, for timings the simulator has no fault for. It serves holding
@@ -37,7 +37,8 @@ public:
 private:
     void serve(int fd);
     bool readRequest(int fd, std::vector<uint8_t>& request);
-    void answer(int fd, const std::vector<uint8_t>& request, const SlaveStep& step);
+    // False when the answer could not go out.
+    bool answer(int fd, const std::vector<uint8_t>& request, const SlaveStep& step);
     bool pause(long ms);
 
     bool tcp;

@@ -228,6 +228,9 @@ int cModbus::afterRequest(int rc, const Sent& sent, bool given_up) {
     }
     link_lost = link_lost || (rc < 0 && (error_number == ECONNRESET || error_number == EPIPE));
     if (rc < 0 && failureMayLeaveBytes(error_number)) {
+        // A flush of a serial line also drops what it still has to send: the request leaves
+        // whole first, however early the failure came.
+        std::this_thread::sleep_until(sent.wire_end);
         const LateBytes late = settleLine(sent.deadline);
         if (sent.function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && error_number == ETIMEDOUT &&
             !given_up &&

@@ -253,7 +253,8 @@ Perform write register
 Writing to 0:
 0x10
 0x20
-No slave chosen, and 0 is)" + refused;
+No slave chosen, and 0 is)" +
+                         refused;
     for (const std::string typed : {"0x11", "abc", "256", "-256"}) {
         screen += "\nmodbus$>wr s=" + typed + " 1\nPerform write register\nGot param 's=" + typed +
                   "' tag: 's' val: '" + typed + "'\nWriting to 0:\n0x1\nSlave s=" + typed +

@@ -25,18 +25,16 @@ std::string writeOf(const std::string& params, const std::string& value) {
            "\n";
 }
 
-const std::string read_back_one = R"(
-modbus$>rr a=10 l=1
+const std::string read_back_seven = R"(
+modbus$>rr l=1
 Perform read register
-Got param 'a=10' tag: 'a' val: '10'
-Address: 10
 Got param 'l=1' tag: 'l' val: '1'
 Length: 1
 Read a: 10
 --------->                      <--------- (2 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   00 01                                             ..              
-16: 0100 256
++0000   00 07                                             ..              
+16: 0700 1792
 
 modbus$>q
 Closing Bus interface...
@@ -48,8 +46,8 @@ Bye Bye
 TEST(TransactionId, LateConfirmationOfAnEarlierWriteNeverCounts) {
     for (const Reply second : {Reply::silent, Reply::exception}) {
         ScriptedSlave slave(true, {{Reply::answer, 1700}, {second, 0}});
-        const std::string screen = writeOf("s=1 a=10", "1") + "Write bombed\n" +
-                                   writeOf("a=10", "2") + "Write bombed\n" + read_back_one;
+        const std::string screen = writeOf("s=1 a=10", "7") + "Write bombed\n" +
+                                   writeOf("a=10", "8") + "Write bombed\n" + read_back_seven;
         const SessionRun run = runSession(slave.tesmarArgs(), screen);
         EXPECT_EQ(run.screen, screen);
         EXPECT_EQ(run.err.find("confirmed the write"), std::string::npos) << run.err;
@@ -82,7 +80,7 @@ TEST(WireTime, LongWriteAtLowBaudIsConfirmedInTime) {
 TEST(RtuBound, ConfirmationJustInsideTheBoundIsMatched) {
     ScriptedSlave slave(false, {{Reply::answer, 1500}});
     const std::string screen =
-        writeOf("s=1 a=10", "1") + "Sucessfully wrote 1 registers\n" + read_back_one;
+        writeOf("s=1 a=10", "7") + "Sucessfully wrote 1 registers\n" + read_back_seven;
     const SessionRun run = runSession(slave.tesmarArgs(), screen);
     EXPECT_EQ(run.screen, screen);
     EXPECT_NE(run.err.find("The slave confirmed the write 1"), std::string::npos) << run.err;

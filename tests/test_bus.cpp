@@ -1,6 +1,8 @@
 #include <fcntl.h>
+#include <sys/select.h>
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "bus/cModbus.h"
+#include "bus/failure_reason.h"
 #include "bus/line_rules.h"
 #include "bus/modbus_port.h"
 #include "bus/serial_format.h"
@@ -183,6 +186,58 @@ TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
     EXPECT_EQ(baudOfSpeed(B9600), 9600);
     EXPECT_EQ(baudOfSpeed(B4000000), 4000000);
     EXPECT_EQ(baudOfSpeed(B0), 0);
+}
+
+// The reasons the terminal tests cannot reach with the simulator.
+TEST(FailureReason, GivenUpLostLinkAndUnknownErrors) {
+    FailureFacts facts;
+    facts.transport = &rtu_transport;
+    facts.slave = 3;
+    facts.error = ETIMEDOUT;
+    facts.given_up = true;
+    facts.bound_ms = 2008;
+    EXPECT_EQ(failureReason(facts),
+              "the reply of slave 3 had not ended 2008 ms after the request, so it was given up");
+    facts.link_lost = true;
+    EXPECT_EQ(failureReason(facts), "the serial line hung up");
+    facts = FailureFacts{EIO, &tcp_transport, 3};
+    EXPECT_EQ(failureReason(facts), "the request failed: Input/output error");
+    facts.error = MODBUS_ENOBASE + 9;  // a code Modbus leaves undefined
+    EXPECT_EQ(failureReason(facts).rfind("the request failed: ", 0), 0u);
+}
+
+// The cut ends a wait that, like the library's, selects again after every signal, and then gives
+// the line its descriptor back; a request that ends in time is left alone.
+TEST(LineCut, EndsAWaitThatOutlastsSignalsAndGivesTheLineBack) {
+    int line[2];
+    ASSERT_EQ(pipe(line), 0);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        cLineCut cut(line[0], 200000);
+        int ready;
+        do {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(line[0], &readable);
+            ready = select(line[0] + 1, &readable, nullptr, nullptr, nullptr);
+        } while (ready < 0 && errno == EINTR);
+        char byte;
+        EXPECT_EQ(read(line[0], &byte, 1), 0);
+        EXPECT_TRUE(cut.happened());
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(200));
+    EXPECT_LT(took, std::chrono::milliseconds(1200));
+    {
+        cLineCut cut(line[0], 10000000);
+        EXPECT_FALSE(cut.happened());
+    }
+    char byte = 0;
+    ASSERT_EQ(write(line[1], "x", 1), 1);
+    EXPECT_EQ(read(line[0], &byte, 1), 1);
+    EXPECT_EQ(byte, 'x');
+    ::close(line[0]);
+    ::close(line[1]);
 }
 
 // A stand-in for the library that records every call, for the paths no hardware reaches.

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
+#include <optional>
 #include <regex>
 #include <string>
 #include <thread>
@@ -41,7 +42,9 @@ struct HygieneCase {
 const HygieneCase hygiene_cases[] = {
     {"LateConfirmationCountsOnlyForItsOwnWrite",
      {"-f", "late", "-D", "700", "-n", "1"},
-     {"-f", "late", "-D", "1300", "-n", "1"},
+     // Half a second inside the RTU bound: an answer that begins within two timeouts after the
+     // request has left the line is never taken for a later request's.
+     {"-f", "late", "-D", "1500", "-n", "1"},
      R"(
 modbus$>wr s=1 a=10 1
 Perform write register
@@ -302,43 +305,131 @@ Bye Bye
     EXPECT_EQ(log.find("unit 0"), log.rfind("unit 0")) << log;
 }
 
-// A slave on the far end of the pair that answers every 8-byte read of one register and notes
-// the gap from the end of each reply to the first byte of the next request.
-std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
+// The far end of a pty pair, as a slave's raw serial line.
+int openSlaveLine(const std::string& device) {
     const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
     termios raw{};
     tcgetattr(fd, &raw);
     cfmakeraw(&raw);
     tcsetattr(fd, TCSANOW, &raw);
+    return fd;
+}
+
+// Reads size bytes; the time the first came, or nothing when the line stays quiet for 5 s.
+std::optional<std::chrono::steady_clock::time_point> readFrame(int fd, uint8_t* bytes,
+                                                               std::size_t size) {
+    std::chrono::steady_clock::time_point first;
+    for (std::size_t got = 0; got < size;) {
+        pollfd line{fd, POLLIN, 0};
+        const ssize_t n = poll(&line, 1, 5000) > 0 ? read(fd, bytes + got, size - got) : -1;
+        if (n <= 0) {
+            return std::nullopt;
+        }
+        first = got == 0 ? std::chrono::steady_clock::now() : first;
+        got += static_cast<std::size_t>(n);
+    }
+    return first;
+}
+
+// Sends the frame with its check sum.
+void sendFrame(int fd, std::vector<uint8_t> frame) {
+    const uint16_t crc = frameCheckSum(frame.data(), frame.size());
+    frame.push_back(static_cast<uint8_t>(crc));
+    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    EXPECT_EQ(write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+}
+
+// A slave on the far end of the pair that answers every 8-byte read of one register and notes
+// the gap from the end of each reply to the first byte of the next request.
+std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
+    const int fd = openSlaveLine(device);
     std::vector<long> gaps;
     std::chrono::steady_clock::time_point reply_end;
     for (int served = 0; served < replies; ++served) {
         uint8_t request[8];
-        std::size_t got = 0;
-        while (got < sizeof request) {
-            pollfd line{fd, POLLIN, 0};
-            if (poll(&line, 1, 5000) <= 0) {
-                close(fd);
-                return gaps;
-            }
-            const ssize_t n = read(fd, request + got, sizeof request - got);
-            if (n > 0 && got == 0 && served > 0) {
-                gaps.push_back(
-                    static_cast<long>(std::chrono::duration_cast<std::chrono::microseconds>(
-                                          std::chrono::steady_clock::now() - reply_end)
-                                          .count()));
-            }
-            got += n > 0 ? static_cast<std::size_t>(n) : 0;
+        const auto first = readFrame(fd, request, sizeof request);
+        if (!first) {
+            break;
         }
-        uint8_t reply[7] = {request[0], 3, 2, 0x12, 0x34};
-        const uint16_t crc = frameCheckSum(reply, 5);
-        reply[5] = static_cast<uint8_t>(crc);
-        reply[6] = static_cast<uint8_t>(crc >> 8);
-        EXPECT_EQ(write(fd, reply, sizeof reply), 7);
+        if (served > 0) {
+            gaps.push_back(static_cast<long>(
+                std::chrono::duration_cast<std::chrono::microseconds>(*first - reply_end).count()));
+        }
+        sendFrame(fd, {request[0], 3, 2, 0x12, 0x34});
         reply_end = std::chrono::steady_clock::now();
     }
     close(fd);
     return gaps;
+}
+
+// A slave on the far end of the pair that takes one Write Multiple Registers request only as
+// fast as a line of the baud rate would deliver it, confirms it at once, and returns how many
+// registers it carried (-1 when none came whole).
+int countWrittenAtPace(const std::string& device, int baud) {
+    const int fd = openSlaveLine(device);
+    uint8_t request[7 + 2 * 123 + 2];
+    const auto first = readFrame(fd, request, 7);
+    const std::size_t size = 7 + request[6] + 2u;
+    int count = -1;
+    if (first && size <= sizeof request && readFrame(fd, request + 7, size - 7)) {
+        std::this_thread::sleep_until(
+            *first + std::chrono::microseconds(serialMicros(baud, static_cast<int>(size))));
+        sendFrame(fd, {request[0], 16, request[2], request[3], request[4], request[5]});
+        count = request[4] << 8 | request[5];
+    }
+    close(fd);
+    return count;
+}
+
+// 123 registers take 2.34 s to cross a 1200 baud line: a slave that confirms as soon as it has
+// them is in time, as the response timeout counts from the end of the request on the wire.
+TEST(WireTime, LongWriteAtLowBaudIsConfirmedInTime) {
+    TempDir dir;
+    const auto pair = ptyPair(dir.path() + "/master", dir.path() + "/slave");
+    int written = 0;
+    std::thread slave([&] { written = countWrittenAtPace(dir.path() + "/slave", 1200); });
+    std::string line = "wr s=1";
+    for (int i = 0; i < 123; ++i) {
+        line += " " + std::to_string(i);
+    }
+    const ProcessResult run =
+        runTesmar({"-d", dir.path() + "/master", "-b", "1200"}, line + "\nq\n");
+    slave.join();
+    EXPECT_EQ(written, 123);
+    EXPECT_NE(run.out.find("Sucessfully wrote 123 registers\n"), std::string::npos) << run.out;
+    EXPECT_EQ(run.err.find("ERROR"), std::string::npos) << run.err;
+}
+
+// The slave confirms each write 1.7 s late: the first write's confirmation comes while the
+// second waits for its own, and must not count for it.
+TEST(TransactionId, LateConfirmationOfAnEarlierWriteNeverCounts) {
+    const auto peer = SimPeer::tcp({"-f", "late", "-D", "1700", "-l"});
+    const std::string screen = R"(
+modbus$>wr s=1 a=10 7
+Perform write register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=10' tag: 'a' val: '10'
+Address: 10
+Writing to 10:
+0x7
+Write bombed
+
+modbus$>wr 8
+Perform write register
+Writing to 10:
+0x8
+Write bombed
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)";
+    const SessionRun run = runSession(peer->tesmarArgs(), screen);
+    EXPECT_EQ(run.screen, screen);
+    EXPECT_EQ(run.err.find("confirmed the write"), std::string::npos) << run.err;
+    const std::string log = peer->log();
+    const std::string late = "address 10 count 1: fault late";
+    EXPECT_NE(log.find(late, log.find(late) + 1), std::string::npos) << log;
 }
 
 TEST(SilentInterval, PipedReadsKeepTheGapBetweenFrames) {

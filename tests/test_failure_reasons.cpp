@@ -1,0 +1,58 @@
+// At a real terminal, the reason of every failed request, against the simulator's faults.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/peer.h"
+
+namespace {
+
+// At a terminal, a failed request says why in one line; piped, the same sessions print nothing
+// more (the transcripts of the fault sessions).
+TEST(SayWhy, EachFailureNamesItsReason) {
+    const struct {
+        bool tcp;
+        const char* fault;
+        const char* command;
+        const char* reason;
+    } cases[] = {
+        {true, "silent", "rr s=1", "Read failed: no answer from slave 1 within 500 ms"},
+        {false, "silent", "wr s=1 5",
+         "Write bombed\r\nWrite failed: no answer from slave 1 "
+         "within 1000 ms"},
+        {true, "exception", "wr s=1 5",
+         "Write bombed\r\nWrite failed: slave 1 refused with exception 4 (slave device failure)"},
+        {false, "exception", "rr s=1",
+         "Read failed: slave 1 refused with exception 4 (slave device failure)"},
+        {false, "crc", "rr s=1", "Read failed: a reply with a bad CRC"},
+        {false, "unit", "rr s=1", "Read failed: a reply from another slave than 1"},
+        {true, "txid", "rr s=1", "Read failed: a reply that does not fit the request"},
+        {true, "close", "rr s=1", "Read failed: the slave closed the connection"},
+        {true, "none", "rr s=1 l=126", "Read failed: too many registers for one request"},
+    };
+    for (const auto& c : cases) {
+        const auto peer = c.tcp ? SimPeer::tcp({"-f", c.fault}) : SimPeer::rtu({"-f", c.fault});
+        std::vector<std::string> argv{TESMAR_BINARY};
+        for (const std::string& arg : peer->tesmarArgs()) {
+            argv.push_back(arg);
+        }
+        TerminalProcess tesmar(argv, TerminalProcess::Wiring::both, "dumb");
+        tesmar.readUntil("modbus$>");
+        tesmar.type(std::string(c.command) + "\r");
+        const std::string out = tesmar.readUntil("\r\nmodbus$>");
+        EXPECT_NE(out.find(std::string(c.reason) + "\r\n"), std::string::npos) << out;
+        tesmar.type("q\r");
+        EXPECT_EQ(tesmar.finish().exit_status, 0);
+    }
+    TerminalProcess unconnected({TESMAR_BINARY, "-h", "127.0.0.1", "-p", "1"},
+                                TerminalProcess::Wiring::both, "dumb");
+    unconnected.readUntil("modbus$>");
+    unconnected.type("rr s=1\r");
+    EXPECT_NE(unconnected.readUntil("\r\nmodbus$>")
+                  .find("Read failed: not connected, because the connection failed at start\r\n"),
+              std::string::npos);
+    unconnected.type("q\r");
+}
+
+}  // namespace

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include "bus/cModbus.h"
-#include "bus/failure_reason.h"
 #include "bus/line_rules.h"
 #include "bus/modbus_port.h"
 #include "bus/serial_format.h"
@@ -144,38 +143,11 @@ TEST(Transport, OnlyTheExactConfirmationOfTheWriteCounts) {
     }
 }
 
-TEST(Transport, LibraryTransactionIdsRequestLimitsAndFrameSizes) {
+// The library counts its TCP transaction ids up from 1 and wraps to 0; RTU frames carry none.
+TEST(Transport, LibraryTransactionIds) {
     EXPECT_EQ(tcp_transport.nextTransactionId(0), 1);
     EXPECT_EQ(tcp_transport.nextTransactionId(0xFFFF), 0);
     EXPECT_EQ(rtu_transport.nextTransactionId(7), 0);
-    const struct {
-        const Transport* transport;
-        int slave;
-        bool write;
-        int function, count;
-        RequestCheck verdict;
-    } cases[] = {
-        {&rtu_transport, 248, true, 16, 1, RequestCheck::slave_out_of_range},
-        {&tcp_transport, 255, false, 3, 1, RequestCheck::ok},
-        {&rtu_transport, 255, false, 3, 1, RequestCheck::slave_out_of_range},
-        {&rtu_transport, 0, false, 3, 1, RequestCheck::broadcast_read},
-        {&tcp_transport, 0, false, 4, 125, RequestCheck::ok},
-        {&tcp_transport, 1, false, 16, 1, RequestCheck::not_a_register_read},
-        {&tcp_transport, 1, false, 3, 126, RequestCheck::too_many},
-        {&rtu_transport, 0, true, 0, 123, RequestCheck::ok},
-        {&rtu_transport, 1, true, 0, 124, RequestCheck::too_many},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(checkRequest(*c.transport, c.slave, c.write, c.function, c.count), c.verdict)
-            << c.slave << " " << c.function << " " << c.count;
-    }
-    // 123 registers: 255 bytes on RTU, 2338 ms at 1200 baud; a read of 125 gets 255 back.
-    EXPECT_EQ(requestBytes(rtu_transport, 16, 123), 255);
-    EXPECT_EQ(rtu_transport.wireMicros(1200, 255), 2337500);
-    EXPECT_EQ(replyBytes(rtu_transport, 3, 125), 255);
-    EXPECT_EQ(requestBytes(tcp_transport, 3, 1), 12);
-    EXPECT_EQ(replyBytes(tcp_transport, 16, 2), 12);
-    EXPECT_EQ(tcp_transport.wireMicros(1200, 255), 0);
 }
 
 TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
@@ -186,24 +158,6 @@ TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
     EXPECT_EQ(baudOfSpeed(B9600), 9600);
     EXPECT_EQ(baudOfSpeed(B4000000), 4000000);
     EXPECT_EQ(baudOfSpeed(B0), 0);
-}
-
-// The reasons the terminal tests cannot reach with the simulator.
-TEST(FailureReason, GivenUpLostLinkAndUnknownErrors) {
-    FailureFacts facts;
-    facts.transport = &rtu_transport;
-    facts.slave = 3;
-    facts.error = ETIMEDOUT;
-    facts.given_up = true;
-    facts.bound_ms = 2008;
-    EXPECT_EQ(failureReason(facts),
-              "the reply of slave 3 had not ended 2008 ms after the request, so it was given up");
-    facts.link_lost = true;
-    EXPECT_EQ(failureReason(facts), "the serial line hung up");
-    facts = FailureFacts{EIO, &tcp_transport, 3};
-    EXPECT_EQ(failureReason(facts), "the request failed: Input/output error");
-    facts.error = MODBUS_ENOBASE + 9;  // a code Modbus leaves undefined
-    EXPECT_EQ(failureReason(facts).rfind("the request failed: ", 0), 0u);
 }
 
 // The cut ends a wait that, like the library's, selects again after every signal, and then gives

@@ -30,6 +30,9 @@ TEST(SayWhy, EachFailureNamesItsReason) {
         {true, "txid", "rr s=1", "Read failed: a reply that does not fit the request"},
         {true, "close", "rr s=1", "Read failed: the slave closed the connection"},
         {true, "none", "rr s=1 l=126", "Read failed: too many registers for one request"},
+        {true, "trickle", "rr s=1 l=100",
+         "Read failed: the reply of slave 1 had not ended 1000 ms after the request, so it was "
+         "given up"},
     };
     for (const auto& c : cases) {
         const auto peer = c.tcp ? SimPeer::tcp({"-f", c.fault}) : SimPeer::rtu({"-f", c.fault});

@@ -145,8 +145,6 @@ int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
     const long on_wire = rules->wireMicros(line_baud, static_cast<int>(request.size()) + 2);
     line_free_at = line_clock::now() + std::chrono::microseconds(on_wire) +
                    std::chrono::microseconds(rules->silentMicros(line_baud)) + broadcast_turnaround;
-    failure_error = errno;
-    failure_given_up = false;
     return rc;
 }
 
@@ -192,7 +190,7 @@ int cModbus::transact(int function, int address, int count, const std::function<
     const line_clock::time_point cut_at =
         wire_end + timeout + std::chrono::microseconds(reply_us) + timeout;
     transaction_id = rules->nextTransactionId(transaction_id);
-    const Sent sent{function, address, count, transaction_id, wire_end, cut_at + timeout};
+    const Sent sent{function, address, count, transaction_id, wire_end, cut_at};
     int rc;
     int error_number;
     bool given_up;
@@ -231,7 +229,7 @@ int cModbus::afterRequest(int rc, const Sent& sent, bool given_up) {
         // A flush of a serial line also drops what it still has to send: the request leaves
         // whole first, however early the failure came.
         std::this_thread::sleep_until(sent.wire_end);
-        const LateBytes late = settleLine(sent.deadline);
+        const LateBytes late = settleLine(sent.cut_at + std::chrono::milliseconds(timeout_ms));
         if (sent.function == MODBUS_FC_WRITE_MULTIPLE_REGISTERS && error_number == ETIMEDOUT &&
             !given_up &&
             rules->isWriteConfirmation(late.bytes, sent.transaction_id, selected_slave,
@@ -250,10 +248,8 @@ int cModbus::afterRequest(int rc, const Sent& sent, bool given_up) {
     line_free_at = line_clock::now() + std::chrono::microseconds(rules->silentMicros(line_baud));
     failure_error = error_number;
     failure_given_up = given_up;
-    failure_bound_ms = static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                             sent.deadline - sent.wire_end)
-                                             .count()) -
-                       timeout_ms;
+    failure_bound_ms = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(sent.cut_at - sent.wire_end).count());
     errno = error_number;
     return rc;
 }

@@ -65,7 +65,8 @@ private:
         int count;
         int transaction_id;
         std::chrono::steady_clock::time_point wire_end;  // when it has left the line
-        std::chrono::steady_clock::time_point deadline;  // when the bus gives up on it
+        // When the bus stops the library's wait for its reply; the line gets one more timeout.
+        std::chrono::steady_clock::time_point cut_at;
     };
     // What arrived while the line settled after a failed transaction.
     struct LateBytes {

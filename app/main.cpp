@@ -10,6 +10,7 @@
 
 int main(int argc, char** argv) {
     openMissingStandardDescriptors();
+    cConsole::orderStandardStreams();
     cOrvel::init(cOrvel::OrvelPiority(700));
 
     for (int i = 0; i < argc; ++i) {
@@ -43,5 +44,6 @@ int main(int argc, char** argv) {
 
     while (cTerminal::instance->processLine()) {
     }
-    std::exit(outputStatus());
+    const int output_status = outputStatus();
+    std::exit(cTerminal::instance->inputFailed() ? 1 : output_status);
 }

@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "bus/cModbus.h"
+#include "terminal/line_editor.h"
 #include "terminal/register_view.h"
 #include "terminal/value_parsing.h"
 
@@ -29,14 +30,22 @@ void reportNoBus() {
 
 }  // namespace
 
-cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), lines(prompt) {
-    // The prompt shows because standard input is tied to standard output.
-    std::cout << std::endl << prompt;
+cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), console(prompt) {
+    std::cout << std::endl;
+    console.showPrompt();
 }
 
 bool cTerminal::processLine() {
     std::string line;
-    if (!lines.readLine(line)) {
+    const cConsole::Input input = console.readLine(line);
+    if (input == cConsole::Input::failed) {
+        input_failed = true;
+        if (cModbus::instance != nullptr) {
+            cModbus::instance->close();
+        }
+        return false;
+    }
+    if (input == cConsole::Input::end) {
         // Nothing more can arrive: end the prompt line and leave as quit does.
         std::cout << std::endl;
         quit();
@@ -45,7 +54,7 @@ bool cTerminal::processLine() {
     if (!dispatchCommand(splitWords(std::move(line)))) {
         return false;
     }
-    std::cout << std::endl << prompt;
+    std::cout << std::endl;
     return true;
 }
 
@@ -94,6 +103,9 @@ bool cTerminal::dispatchCommand(const std::vector<std::string>& words) {
         return false;
     } else {
         std::cout << "Dunno about command '" << command << std::endl;
+        if (console.atTerminal()) {
+            std::cout << "Commands: " << commandWordList() << " (Tab completes them)" << std::endl;
+        }
     }
     return true;
 }

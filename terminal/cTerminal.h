@@ -7,7 +7,7 @@
 
 #include "orvel/cOrvel.h"
 #include "terminal/RequestParams.h"
-#include "terminal/line_editor.h"
+#include "terminal/cConsole.h"
 
 class cModbus;
 
@@ -20,8 +20,10 @@ public:
     cTerminal();
 
     // One pass of the command loop. Returns false once the operator has quit (or input has
-    // ended); the bus is closed by then and the caller ends the process.
+    // ended or failed); the bus is closed by then and the caller ends the process.
     bool processLine();
+    // Whether reading standard input failed (not its end): the session ends with status 1.
+    bool inputFailed() const { return input_failed; }
 
     static std::vector<std::string> splitWords(std::string line);
     // Returns false for the quit command.
@@ -47,6 +49,7 @@ private:
     // At a terminal, the line that says why a read or write failed.
     void reportFailure(const char* request, const cModbus& bus);
 
-    // Chosen once, when the terminal is made.
-    cLineEditor lines;
+    // Owns the operator's terminal; chosen once, when the terminal is made.
+    cConsole console;
+    bool input_failed = false;
 };

@@ -1,24 +1,76 @@
 #include "terminal/line_editor.h"
 
+#include <dlfcn.h>
 #include <histedit.h>
-#include <termios.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
-#include <iterator>
+#include <cwchar>
+#include <deque>
 #include <vector>
 
 #include "terminal/RequestParams.h"
+#include "terminal/cConsole.h"
 
 // Last: curses defines macros with everyday names (lines, columns).
 #include <term.h>
 
+// libedit's and terminfo's functions, looked up when the first editor opens. libedit brings
+// libtinfo, libbsd and libmd with it; a run without an editor maps none of them.
+struct EditLibrary {
+    decltype(&::el_init) el_init;
+    decltype(&::el_end) el_end;
+    decltype(&::el_set) el_set;
+    decltype(&::el_get) el_get;
+    decltype(&::el_gets) el_gets;
+    decltype(&::el_line) el_line;
+    decltype(&::el_insertstr) el_insertstr;
+    decltype(&::el_deletestr) el_deletestr;
+    decltype(&::el_cursor) el_cursor;
+    decltype(&::el_resize) el_resize;
+    decltype(&::history_init) history_init;
+    decltype(&::history_end) history_end;
+    decltype(&::history) history;
+    decltype(&::setupterm) setupterm;
+    decltype(&::tigetstr) tigetstr;
+    decltype(&::tputs) tputs;
+};
+
 namespace {
+
+template <typename Function>
+bool lookUp(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(::dlsym(library, name));
+    return function != nullptr;
+}
+
+// The functions, or null when a library or one of its functions is missing; loaded once and
+// kept for the life of the process.
+const EditLibrary* editLibrary() {
+    static const EditLibrary* loaded = [] () -> const EditLibrary* {
+        void* edit = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
+        void* tinfo = edit != nullptr ? ::dlopen("libtinfo.so.6", RTLD_NOW | RTLD_LOCAL) : nullptr;
+        static EditLibrary lib;
+        if (tinfo == nullptr || !lookUp(edit, "el_init", lib.el_init) ||
+            !lookUp(edit, "el_end", lib.el_end) || !lookUp(edit, "el_set", lib.el_set) ||
+            !lookUp(edit, "el_get", lib.el_get) || !lookUp(edit, "el_gets", lib.el_gets) ||
+            !lookUp(edit, "el_line", lib.el_line) ||
+            !lookUp(edit, "el_insertstr", lib.el_insertstr) ||
+            !lookUp(edit, "el_deletestr", lib.el_deletestr) ||
+            !lookUp(edit, "el_cursor", lib.el_cursor) || !lookUp(edit, "el_resize", lib.el_resize) ||
+            !lookUp(edit, "history_init", lib.history_init) ||
+            !lookUp(edit, "history_end", lib.history_end) ||
+            !lookUp(edit, "history", lib.history) || !lookUp(tinfo, "setupterm", lib.setupterm) ||
+            !lookUp(tinfo, "tigetstr", lib.tigetstr) || !lookUp(tinfo, "tputs", lib.tputs)) {
+            return nullptr;
+        }
+        return &lib;
+    }();
+    return loaded;
+}
 
 const std::vector<std::string> command_words{"rr", "wr", "wb", "rb", "set", "show", "q", "quit"};
 const std::vector<std::string> parameter_tags = [] {
@@ -64,203 +116,305 @@ std::string commonPrefix(const std::vector<std::string>& choices) {
     return prefix;
 }
 
-// What redrawing after a resize sends to the terminal.
-struct CursorMoves {
+// What the terminal is sent to redraw after a resize, and to switch bracketed paste on and off
+// (empty where its terminfo entry has none).
+struct TerminalStrings {
     std::string up;
     std::string clear_below;
+    std::string paste_on;
+    std::string paste_off;
 };
 
-// The terminal's mode as tesmar found it, put back before a signal ends or stops the process.
-termios found_mode;
-// Set by the signals that ask for the line to be drawn again.
-volatile std::sig_atomic_t window_resized = 0;
-volatile std::sig_atomic_t continued = 0;
-
-// The signals handled while a line is edited, when the terminal is in the editor's mode.
-const int editing_signals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGTSTP, SIGCONT, SIGWINCH};
-
-void onEditingSignal(int signal_number);
-
-void catchSignal(int signal_number, struct sigaction* before) {
-    struct sigaction action = {};
-    action.sa_handler = &onEditingSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, before);  // no SA_RESTART: a read waiting for a key ends
+// The string of a terminfo capability, or "" when the terminal lacks it.
+std::string capability(const EditLibrary& lib, const char* name) {
+    const char* value = lib.tigetstr(const_cast<char*>(name));
+    return (value == nullptr || value == reinterpret_cast<char*>(-1)) ? "" : value;
 }
 
-// Interrupt, quit, hang-up and stop keep their default action, with the terminal's own mode
-// back first; the process carries on here only after a stop.
-void onEditingSignal(int signal_number) {
-    if (signal_number == SIGWINCH) {
-        window_resized = 1;
-        return;
+// Whether the TERM names a terminal that libedit can move the cursor on; anything else (unset,
+// dumb, unknown) would have it complain on standard error and draw badly.
+bool drivableTerminal(const EditLibrary& lib, TerminalStrings& strings) {
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+        return false;
     }
-    if (signal_number != SIGCONT) {
-        tcsetattr(STDIN_FILENO, TCSADRAIN, &found_mode);
-        signal(signal_number, SIG_DFL);
-        sigset_t just_this;
-        sigemptyset(&just_this);
-        sigaddset(&just_this, signal_number);
-        raise(signal_number);
-        sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
-        catchSignal(signal_number, nullptr);
+    int status = 0;
+    if (lib.setupterm(term, STDOUT_FILENO, &status) != 0) {  // 0 is curses' OK
+        return false;
     }
-    continued = 1;
+    // One column left, one row up, clear to the end of the screen.
+    if (capability(lib, "cub1").empty() || capability(lib, "cuu1").empty() ||
+        capability(lib, "ed").empty()) {
+        return false;
+    }
+    strings = {capability(lib, "cuu1"), capability(lib, "ed"), capability(lib, "BE"),
+               capability(lib, "BD")};
+    return true;
 }
+
+const unsigned char escape = 0x1b;
+// What nextByte gives besides a byte.
+enum : int { input_ended = -1, input_failed = -2, interrupted = -3 };
 
 }  // namespace
 
-// libedit on the terminal: emacs keys, history for this session only, Tab completion.
-class cEditedLines {
-public:
-    cEditedLines(EditLine* editor, const std::string& prompt_text, const CursorMoves& moves)
-        : el(editor), history_list(history_init()), prompt(prompt_text), cursor_moves(moves) {
-        HistEvent event;
-        history(history_list, &event, H_SETSIZE, 1000);
-        history(history_list, &event, H_SETUNIQUE, 1);  // no immediate repeats
+std::string commandWordList() {
+    std::string list;
+    for (const std::string& word : command_words) {
+        list += (list.empty() ? "" : " ") + word;
+    }
+    return list;
+}
 
-        el_set(el, EL_CLIENTDATA, this);
-        el_set(el, EL_PROMPT, &promptOf);
-        el_set(el, EL_EDITOR, "emacs");
-        el_set(el, EL_HIST, history, history_list);
-        el_set(el, EL_GETCFN, &readKey);
-        el_set(el, EL_ADDFN, "tesmar-complete", "Complete a command word or a parameter tag",
-               &complete);
-        el_set(el, EL_BIND, "^I", "tesmar-complete", nullptr);
-        el_set(el, EL_ADDFN, "tesmar-eof-or-delete", "End of input on an empty line", &endOrDelete);
-        el_set(el, EL_BIND, "^D", "tesmar-eof-or-delete", nullptr);
+
+// libedit on the terminal: emacs keys, history, Tab completion, bracketed paste, and Ctrl-C that
+// drops the line. Keys are read one byte at a time after the console's wait.
+struct EditorState {
+    EditorState(const EditLibrary& library, EditLine* editor, const std::string& prompt_text,
+                const TerminalStrings& terminal_strings, cConsole& owner)
+        : lib(library),
+          el(editor),
+          history_list(library.history_init()),
+          prompt(prompt_text),
+          strings(terminal_strings),
+          console(owner) {
+        HistEvent event;
+        lib.history(history_list, &event, H_SETSIZE, 1000);
+        lib.history(history_list, &event, H_SETUNIQUE, 1);  // no immediate repeats
+
+        lib.el_set(el, EL_CLIENTDATA, this);
+        lib.el_set(el, EL_PROMPT, &promptOf);
+        lib.el_set(el, EL_EDITOR, "emacs");
+        lib.el_set(el, EL_HIST, lib.history, history_list);
+        lib.el_set(el, EL_GETCFN, &readKey);
+        lib.el_set(el, EL_ADDFN, "tesmar-complete", "Complete a command word or a parameter tag",
+                   &complete);
+        lib.el_set(el, EL_BIND, "^I", "tesmar-complete", nullptr);
+        lib.el_set(el, EL_ADDFN, "tesmar-eof-or-delete", "End of input on an empty line",
+                   &endOrDelete);
+        lib.el_set(el, EL_BIND, "^D", "tesmar-eof-or-delete", nullptr);
+        lib.el_set(el, EL_ADDFN, "tesmar-cancel", "Drop the line", &cancel);
+        lib.el_set(el, EL_BIND, "^C", "tesmar-cancel", nullptr);
         // The keys as readline users know them; libedit's emacs map differs on these.
-        el_set(el, EL_BIND, "^R", "em-inc-search-prev", nullptr);
-        el_set(el, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
-        el_set(el, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
+        lib.el_set(el, EL_BIND, "^R", "em-inc-search-prev", nullptr);
+        lib.el_set(el, EL_BIND, "^W", "ed-delete-prev-word", nullptr);
+        lib.el_set(el, EL_BIND, "^U", "vi-kill-line-prev", nullptr);
         // Home, End and Delete as the common terminals send them, whatever TERM says.
         for (const char* home : {"\033[1~", "\033[7~", "\033[H", "\033OH"}) {
-            el_set(el, EL_BIND, home, "ed-move-to-beg", nullptr);
+            lib.el_set(el, EL_BIND, home, "ed-move-to-beg", nullptr);
         }
         for (const char* end : {"\033[4~", "\033[8~", "\033[F", "\033OF"}) {
-            el_set(el, EL_BIND, end, "ed-move-to-end", nullptr);
+            lib.el_set(el, EL_BIND, end, "ed-move-to-end", nullptr);
         }
-        el_set(el, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
+        lib.el_set(el, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
     }
 
-    ~cEditedLines() {
-        el_end(el);
-        history_end(history_list);
+    ~EditorState() {
+        lib.el_end(el);
+        lib.history_end(history_list);
     }
 
-    bool readLine(std::string& line) {
-        // The editor's mode before its prompt shows, so that keys typed at the prompt reach the
-        // editor (libedit itself draws the prompt first). The loop has written its prompt
-        // already; the editor draws its own over it.
-        el_set(el, EL_PREP_TERM, 1);
-        std::cout << '\r' << std::flush;
-
-        struct sigaction before[std::size(editing_signals)];
-        for (std::size_t i = 0; i < std::size(editing_signals); ++i) {
-            catchSignal(editing_signals[i], &before[i]);
-        }
+    cLineEditor::Outcome readLine(std::string& line) {
+        cancelled = false;
+        read_error = 0;
+        std::fputs(strings.paste_on.c_str(), stdout);
+        // The editor's mode, taken afresh from the terminal's settings, before the prompt shows.
+        lib.el_set(el, EL_PREP_TERM, 1);
         int count = 0;
-        const char* text = el_gets(el, &count);
-        // Outside the editor the signals act as they did: a resize, say, must not interrupt the
-        // bus's waits.
-        for (std::size_t i = 0; i < std::size(editing_signals); ++i) {
-            sigaction(editing_signals[i], &before[i], nullptr);
+        const char* text = lib.el_gets(el, &count);
+        std::fputs(strings.paste_off.c_str(), stdout);
+        std::fflush(stdout);
+        if (cancelled) {
+            return cLineEditor::Outcome::cancelled;
         }
-
         if (text == nullptr || count <= 0) {
-            return false;
+            errno = read_error;
+            return read_error != 0 ? cLineEditor::Outcome::failed : cLineEditor::Outcome::end;
         }
         line.assign(text, static_cast<std::size_t>(count));
         if (!line.empty() && line.back() == '\n') {
             line.pop_back();
         }
-        if (line.find_first_not_of(white_space) != std::string::npos) {
-            HistEvent event;
-            history(history_list, &event, H_ENTER, line.c_str());
-        }
-        return true;
+        return cLineEditor::Outcome::line;
+    }
+
+    void remember(const std::string& line) {
+        HistEvent event;
+        lib.history(history_list, &event, H_ENTER, line.c_str());
+    }
+
+    void leaveTerminal() {
+        std::fputs(strings.paste_off.c_str(), stdout);
+        std::fflush(stdout);
+        lib.el_set(el, EL_PREP_TERM, 0);
+    }
+
+    void takeTerminal() {
+        lib.el_set(el, EL_PREP_TERM, 1);
+        std::fputs(strings.paste_on.c_str(), stdout);
+        lib.el_set(el, EL_REFRESH);
     }
 
 private:
-    static cEditedLines* of(EditLine* editor) {
+    static EditorState* of(EditLine* editor) {
         void* self = nullptr;
-        el_get(editor, EL_CLIENTDATA, &self);
-        return static_cast<cEditedLines*>(self);
+        editLibrary()->el_get(editor, EL_CLIENTDATA, &self);
+        return static_cast<EditorState*>(self);
     }
 
     static char* promptOf(EditLine* editor) {
         return const_cast<char*>(of(editor)->prompt.c_str());
     }
 
-    // One key from the terminal; a resize redraws the line at the new width.
-    static int readKey(EditLine* editor, wchar_t* key) {
+    static int readKey(EditLine* editor, wchar_t* key) { return of(editor)->nextKey(*key); }
+
+    // One character of the locale's encoding for libedit: 1, or 0 at the end of input, -1 when
+    // reading failed. Bracketed paste's markers are taken out here; Ctrl-C comes as its key.
+    int nextKey(wchar_t& key) {
+        if (end_cancelled_line) {
+            end_cancelled_line = false;
+            key = L'\n';
+            return 1;
+        }
+        std::mbstate_t shift = {};
         for (;;) {
+            const int byte = nextByte();
+            if (byte == interrupted) {
+                key = 0x03;  // Ctrl-C, bound to tesmar-cancel
+                return 1;
+            }
+            if (byte < 0) {
+                return byte == input_ended ? 0 : -1;
+            }
+            if (byte == escape && follows("[200~")) {
+                pasting = true;
+                continue;
+            }
+            if (byte == escape && pasting && follows("[201~")) {
+                pasting = false;
+                continue;
+            }
+            // A pasted line end: CR, LF or CR LF each end one line.
+            if (pasting && byte == '\n' && last_pasted == '\r') {
+                last_pasted = 0;
+                continue;
+            }
+            last_pasted = pasting ? byte : 0;
+            const char c = static_cast<char>(byte);
+            wchar_t decoded = 0;
+            const std::size_t used = std::mbrtowc(&decoded, &c, 1, &shift);
+            if (used == static_cast<std::size_t>(-2)) {
+                continue;  // more bytes of this character follow
+            }
+            key = used == static_cast<std::size_t>(-1) ? static_cast<wchar_t>(byte) : decoded;
+            return 1;
+        }
+    }
+
+    // The next byte from the terminal, or what came instead; a resize redraws the line, a stop
+    // and continue has the console redraw it through takeTerminal.
+    int nextByte() {
+        if (!lookahead.empty()) {
+            const int byte = lookahead.front();
+            lookahead.pop_front();
+            return byte;
+        }
+        for (;;) {
+            switch (console.waitForKey()) {
+            case cConsole::Wake::interrupt:
+                return interrupted;
+            case cConsole::Wake::resize:
+                redrawResized();
+                continue;
+            case cConsole::Wake::resumed:
+                continue;
+            case cConsole::Wake::input:
+                break;
+            }
             unsigned char byte = 0;
             const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
             if (got == 1) {
-                *key = static_cast<wchar_t>(byte);
-                return 1;
+                return byte;
             }
             if (got == 0) {
-                return 0;
+                return input_ended;
             }
-            if (errno != EINTR) {
-                return -1;
-            }
-            if (continued != 0) {
-                // Back from a stop: the editor's mode again (the operator may have changed the
-                // terminal's settings meanwhile), and the line drawn anew.
-                continued = 0;
-                el_set(editor, EL_PREP_TERM, 0);
-                el_set(editor, EL_PREP_TERM, 1);
-                el_set(editor, EL_REFRESH);
-            }
-            if (window_resized != 0) {
-                window_resized = 0;
-                of(editor)->redrawResized();
+            if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                read_error = errno;
+                return input_failed;
             }
         }
+    }
+
+    // Whether the bytes after an escape are rest; if not, those read are read again later.
+    bool follows(const char* rest) {
+        std::deque<int> seen;
+        for (const char* expected = rest; *expected != '\0'; ++expected) {
+            const int byte = nextByte();
+            seen.push_back(byte);
+            if (byte != static_cast<unsigned char>(*expected)) {
+                lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Ctrl-C: the line is shown with ^C at its end, ended, and dropped.
+    static unsigned char cancel(EditLine* editor, int) {
+        EditorState& self = *of(editor);
+        const LineInfo* info = self.lib.el_line(editor);
+        self.lib.el_cursor(editor, static_cast<int>(info->lastchar - info->cursor));
+        self.lib.el_insertstr(editor, "^C");
+        self.cancelled = true;
+        self.end_cancelled_line = true;
+        return CC_REFRESH;
     }
 
     // Ctrl-D: on an empty line the end of input, as at a terminal without the editor (libedit
     // would echo "^D" first); elsewhere it deletes the character under the cursor.
     static unsigned char endOrDelete(EditLine* editor, int) {
-        const LineInfo* info = el_line(editor);
+        const EditLibrary& lib = *editLibrary();
+        const LineInfo* info = lib.el_line(editor);
         if (info->buffer == info->lastchar) {
             return CC_EOF;
         }
         if (info->cursor == info->lastchar) {
             return CC_ERROR;
         }
-        el_cursor(editor, 1);
-        el_deletestr(editor, 1);
+        lib.el_cursor(editor, 1);
+        lib.el_deletestr(editor, 1);
         return CC_REFRESH;
     }
 
     // Most terminals rewrap the edited line to the new width: back to where it starts, clear
     // below, and draw it afresh.
     void redrawResized() {
-        el_resize(el);
+        lib.el_resize(el);
         int width = 0;
-        el_get(el, EL_GETTC, "co", &width);
-        const LineInfo* info = el_line(el);
+        lib.el_get(el, EL_GETTC, "co", &width);
+        const LineInfo* info = lib.el_line(el);
         const std::size_t before_cursor =
             prompt.size() + static_cast<std::size_t>(info->cursor - info->buffer);
         std::fputs("\r", stdout);
         for (std::size_t row = before_cursor / static_cast<std::size_t>(std::max(width, 1));
              row > 0; --row) {
-            tputs(cursor_moves.up.c_str(), 1, &std::putchar);
+            lib.tputs(strings.up.c_str(), 1, &std::putchar);
         }
-        tputs(cursor_moves.clear_below.c_str(), 1, &std::putchar);
-        el_set(el, EL_REFRESH);
+        lib.tputs(strings.clear_below.c_str(), 1, &std::putchar);
+        lib.el_set(el, EL_REFRESH);
     }
 
     static unsigned char complete(EditLine* editor, int) { return of(editor)->completeWord(); }
 
     // Tab: completes the word before the cursor as far as the choices agree; a second Tab on
-    // the same text lists them.
+    // the same text lists them. A Tab inside pasted text is text.
     unsigned char completeWord() {
-        const LineInfo* info = el_line(el);
+        if (pasting) {
+            lib.el_insertstr(el, "\t");
+            return CC_REFRESH;
+        }
+        const LineInfo* info = lib.el_line(el);
         const std::string before(info->buffer,
                                  static_cast<std::size_t>(info->cursor - info->buffer));
         const std::string state(info->buffer,
@@ -274,12 +428,12 @@ private:
             // A command word is followed by its arguments, a tag by its value.
             const std::string& choice = choices[0];
             const bool tag = choice.back() == '=';
-            el_insertstr(el, (choice.substr(word_length) + (tag ? "" : " ")).c_str());
+            lib.el_insertstr(el, (choice.substr(word_length) + (tag ? "" : " ")).c_str());
             outcome = CC_REFRESH;
         } else if (!choices.empty()) {
             const std::string prefix = commonPrefix(choices);
             if (prefix.size() > word_length) {
-                el_insertstr(el, prefix.substr(word_length).c_str());
+                lib.el_insertstr(el, prefix.substr(word_length).c_str());
                 outcome = CC_REFRESH;
             } else if (again) {
                 std::string list = "\n";
@@ -290,65 +444,60 @@ private:
                 outcome = CC_REDISPLAY;
             }
         }
-        const LineInfo* after = el_line(el);
+        const LineInfo* after = lib.el_line(el);
         last_tab_text.assign(after->buffer,
                              static_cast<std::size_t>(after->lastchar - after->buffer));
         last_tab_cursor = static_cast<std::size_t>(after->cursor - after->buffer);
         return outcome;
     }
 
+    const EditLibrary& lib;
     EditLine* el;
     History* history_list;
     std::string prompt;
+    TerminalStrings strings;
+    cConsole& console;
+    std::deque<int> lookahead;  // bytes read ahead to tell a paste marker from a key
+    bool pasting = false;
+    int last_pasted = 0;
+    bool cancelled = false;
+    bool end_cancelled_line = false;
+    int read_error = 0;
     std::string last_tab_text;
     std::size_t last_tab_cursor = std::string::npos;
-    CursorMoves cursor_moves;
 };
 
-namespace {
-
-// Whether the TERM names a terminal that libedit can move the cursor on; anything else (unset,
-// dumb, unknown) would have it complain on standard error and draw badly.
-bool drivableTerminal(CursorMoves& moves) {
-    const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
-        return false;
+std::unique_ptr<cLineEditor> cLineEditor::open(const std::string& prompt, cConsole& console) {
+    const EditLibrary* lib = editLibrary();
+    TerminalStrings strings;
+    if (lib == nullptr || !drivableTerminal(*lib, strings)) {
+        return nullptr;
     }
-    int status = 0;
-    if (setupterm(term, STDOUT_FILENO, &status) != 0) {  // 0 is curses' OK
-        return false;
+    EditLine* el = lib->el_init("tesmar", stdin, stdout, stderr);
+    if (el == nullptr) {
+        return nullptr;
     }
-    // One column left, one row up, clear to the end of the screen.
-    const char* needed[] = {tigetstr("cub1"), tigetstr("cuu1"), tigetstr("ed")};
-    for (const char* capability : needed) {
-        if (capability == nullptr || capability == reinterpret_cast<char*>(-1)) {
-            return false;
-        }
-    }
-    moves.up = needed[1];
-    moves.clear_below = needed[2];
-    return true;
+    return std::unique_ptr<cLineEditor>(
+        new cLineEditor(std::make_unique<EditorState>(*lib, el, prompt, strings, console)));
 }
 
-}  // namespace
-
-cLineEditor::cLineEditor(const std::string& prompt) {
-    CursorMoves moves;
-    if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0 && drivableTerminal(moves) &&
-        tcgetattr(STDIN_FILENO, &found_mode) == 0) {
-        if (EditLine* el = el_init("tesmar", stdin, stdout, stderr)) {
-            editor = std::make_unique<cEditedLines>(el, prompt, moves);
-        }
-    }
-}
+cLineEditor::cLineEditor(std::unique_ptr<EditorState> editor_state)
+    : state(std::move(editor_state)) {}
 
 cLineEditor::~cLineEditor() = default;
 
-// Without the editor, lines are read as the standard input gives them: piped, from a file, or
-// typed on a terminal that cannot be driven.
-bool cLineEditor::readLine(std::string& line) {
-    if (editor != nullptr) {
-        return editor->readLine(line);
-    }
-    return static_cast<bool>(std::getline(std::cin, line));
+cLineEditor::Outcome cLineEditor::readLine(std::string& line) {
+    return state->readLine(line);
+}
+
+void cLineEditor::remember(const std::string& line) {
+    state->remember(line);
+}
+
+void cLineEditor::leaveTerminal() {
+    state->leaveTerminal();
+}
+
+void cLineEditor::takeTerminal() {
+    state->takeTerminal();
 }

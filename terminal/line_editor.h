@@ -3,21 +3,37 @@
 #include <memory>
 #include <string>
 
-// Where the command loop's lines come from. At a terminal (standard input and output both
-// terminals, and a TERM that can be driven) lines are edited with history and completion;
-// everywhere else they are read from std::cin exactly as typed or piped.
-class cEditedLines;
+class cConsole;
+struct EditLibrary;
+struct EditorState;
 
+// Lines edited at the terminal with libedit: emacs keys, history, Tab completion, bracketed
+// paste. libedit is loaded only when an editor is opened, so a piped run maps none of it.
 class cLineEditor {
 public:
-    // Chooses, once, the source for this process's standard streams; prompt is shown by the
-    // editor for each line it reads.
-    explicit cLineEditor(const std::string& prompt);
+    enum class Outcome { line, cancelled, end, failed };
+
+    // The editor on this process's terminal, or null when libedit cannot be loaded or the TERM
+    // names no terminal that it can drive. It waits for keys through the console.
+    static std::unique_ptr<cLineEditor> open(const std::string& prompt, cConsole& console);
     ~cLineEditor();
 
-    // Reads the next line, without its newline, into line; false when no line can be read.
-    bool readLine(std::string& line);
+    // Draws the prompt and reads one line, without its newline. cancelled: Ctrl-C dropped it;
+    // failed: reading the terminal failed (errno tells why).
+    Outcome readLine(std::string& line);
+    // Adds a line to the history that Up and Ctrl-R search.
+    void remember(const std::string& line);
+
+    // Puts back the terminal's own mode, while stopped or before the process ends.
+    void leaveTerminal();
+    // Takes the editor's mode afresh from the terminal's settings and draws the line again.
+    void takeTerminal();
 
 private:
-    std::unique_ptr<cEditedLines> editor;  // none: plain lines from std::cin
+    explicit cLineEditor(std::unique_ptr<EditorState> editor_state);
+
+    std::unique_ptr<EditorState> state;
 };
+
+// The command words, as Tab completes them, for the line that names them.
+std::string commandWordList();

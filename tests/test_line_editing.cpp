@@ -13,7 +13,7 @@
 
 namespace {
 
-const std::string editor_prompt = "\rmodbus$>";  // drawn by the editor over the loop's own
+const std::string editor_prompt = "modbus$>";
 const std::string enter = "\r", up = "\033[A", left = "\033[D", backspace = "\177";
 const std::string ctrl_c = "\003", ctrl_d = "\004", ctrl_r = "\022", ctrl_u = "\025";
 

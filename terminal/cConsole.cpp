@@ -1,0 +1,252 @@
+#include "terminal/cConsole.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+
+#include "terminal/history_file.h"
+#include "terminal/line_editor.h"
+
+namespace {
+
+// The signals that the terminal sends, or that end a session, handled while a line is edited.
+// Ctrl-\ (SIGQUIT) keeps its default action.
+const int editing_signals[] = {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP};
+
+volatile std::sig_atomic_t arrived[NSIG] = {};
+
+// Only notes the signal; what it asks for is done in normal code after the wait.
+void noteSignal(int signal_number) {
+    const int saved_errno = errno;
+    arrived[signal_number] = 1;
+    errno = saved_errno;
+}
+
+bool take(int signal_number) {
+    if (arrived[signal_number] == 0) {
+        return false;
+    }
+    arrived[signal_number] = 0;
+    return true;
+}
+
+void setAction(int signal_number, void (*handler)(int)) {
+    struct sigaction action = {};
+    action.sa_handler = handler;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);  // no SA_RESTART: the wait ends
+}
+
+// Whether a descriptor refers to a terminal that an operator types at.
+bool terminal(int fd) {
+    return ::isatty(fd) != 0;
+}
+
+void reportInputError(int error) {
+    std::cout.flush();
+    std::cerr << "tesmar: reading standard input failed: " << std::strerror(error) << std::endl;
+}
+
+}  // namespace
+
+void cConsole::orderStandardStreams() {
+    struct stat out = {}, err = {};
+    if (!terminal(STDOUT_FILENO) && ::fstat(STDOUT_FILENO, &out) == 0 &&
+        ::fstat(STDERR_FILENO, &err) == 0 && out.st_dev == err.st_dev && out.st_ino == err.st_ino) {
+        std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    }
+}
+
+cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
+    sigemptyset(&caught);
+    sigemptyset(&wait_mask);
+    at_terminal = terminal(STDIN_FILENO) && terminal(STDOUT_FILENO);
+    if (!at_terminal) {
+        return;
+    }
+    // The handlers come before the editor takes the terminal into its mode.
+    catchSignals();
+    // Characters as the operator's locale encodes them, so that one UTF-8 character is one
+    // character to edit. Only the character type: numbers and the C++ streams stay classic.
+    std::setlocale(LC_CTYPE, "");
+    editor = cLineEditor::open(prompt, *this);
+    if (editor == nullptr) {
+        std::setlocale(LC_CTYPE, "C");
+        releaseSignals();
+        return;
+    }
+    history = std::make_unique<cHistoryFile>(cHistoryFile::pathFromEnvironment());
+    for (const std::string& line : history->load()) {
+        editor->remember(line);
+    }
+}
+
+cConsole::~cConsole() {
+    editor.reset();
+    releaseSignals();
+}
+
+void cConsole::catchSignals() {
+    sigset_t blocked_before;
+    sigprocmask(SIG_SETMASK, nullptr, &blocked_before);
+    for (int signal_number : editing_signals) {
+        struct sigaction before = {};
+        sigaction(signal_number, nullptr, &before);
+        // Ignored or blocked by whoever started tesmar (trap "" INT, nohup): left as it is.
+        if (before.sa_handler == SIG_IGN || sigismember(&blocked_before, signal_number) == 1) {
+            continue;
+        }
+        sigaddset(&caught, signal_number);
+        setAction(signal_number, &noteSignal);
+    }
+    sigprocmask(SIG_BLOCK, &caught, nullptr);
+    catching = true;
+}
+
+void cConsole::releaseSignals() {
+    if (!catching) {
+        return;
+    }
+    for (int signal_number : editing_signals) {
+        if (sigismember(&caught, signal_number) == 1) {
+            setAction(signal_number, SIG_DFL);
+        }
+    }
+    sigprocmask(SIG_UNBLOCK, &caught, nullptr);
+    sigemptyset(&caught);
+    catching = false;
+}
+
+void cConsole::endBySignal(int signal_number) {
+    editor->leaveTerminal();
+    std::cout.flush();
+    setAction(signal_number, SIG_DFL);
+    raise(signal_number);
+    sigset_t just_this;
+    sigemptyset(&just_this);
+    sigaddset(&just_this, signal_number);
+    sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+    std::_Exit(128 + signal_number);  // not reached: the default action ends the process
+}
+
+cConsole::Wake cConsole::waitForKey() {
+    for (;;) {
+        // The caught signals can arrive only inside this wait.
+        sigset_t open_mask;
+        sigprocmask(SIG_SETMASK, nullptr, &open_mask);
+        for (int signal_number : editing_signals) {
+            if (sigismember(&caught, signal_number) == 1) {
+                sigdelset(&open_mask, signal_number);
+            }
+        }
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        const int ready = ::ppoll(&input, 1, nullptr, &open_mask);
+        const int wait_error = errno;
+
+        for (int ending : {SIGHUP, SIGTERM}) {
+            if (take(ending)) {
+                endBySignal(ending);
+            }
+        }
+        if (take(SIGTSTP)) {
+            // Stopped by the default action, in the terminal's own mode, and back here after
+            // fg; the editor then takes the terminal's mode afresh, with any stty changes.
+            editor->leaveTerminal();
+            std::cout.flush();
+            setAction(SIGTSTP, SIG_DFL);
+            raise(SIGTSTP);
+            sigset_t stop_and_continue;
+            sigemptyset(&stop_and_continue);
+            sigaddset(&stop_and_continue, SIGTSTP);
+            sigaddset(&stop_and_continue, SIGCONT);
+            sigprocmask(SIG_UNBLOCK, &stop_and_continue, nullptr);
+            sigprocmask(SIG_BLOCK, &stop_and_continue, nullptr);
+            setAction(SIGTSTP, &noteSignal);
+            take(SIGCONT);
+            editor->takeTerminal();
+            return Wake::resumed;
+        }
+        if (take(SIGCONT)) {
+            // Stopped from elsewhere (SIGSTOP) and continued: the editor's mode may be gone.
+            editor->leaveTerminal();
+            editor->takeTerminal();
+            return Wake::resumed;
+        }
+        if (take(SIGINT)) {
+            return Wake::interrupt;
+        }
+        if (take(SIGWINCH)) {
+            return Wake::resize;
+        }
+        if (ready > 0 || (ready < 0 && wait_error != EINTR)) {
+            return Wake::input;  // the read that follows tells an error or the end
+        }
+    }
+}
+
+void cConsole::showPrompt() {
+    if (editor == nullptr && !prompt_shown) {
+        std::cout << prompt;  // flushed by the next read, as standard input is tied to it
+        prompt_shown = true;
+    }
+}
+
+cConsole::Input cConsole::readLine(std::string& line) {
+    if (editor == nullptr) {
+        return readPlain(line);
+    }
+    for (;;) {
+        switch (editor->readLine(line)) {
+        case cLineEditor::Outcome::line:
+            if (line.find_first_not_of(" \t\n\v\f\r") != std::string::npos) {
+                editor->remember(line);
+                history->add(line);
+            }
+            return Input::line;
+        case cLineEditor::Outcome::cancelled:
+            continue;  // the line is dropped; a fresh prompt follows
+        case cLineEditor::Outcome::end:
+            return Input::end;
+        case cLineEditor::Outcome::failed:
+            reportInputError(errno);
+            return Input::failed;
+        }
+    }
+}
+
+// Lines as standard input gives them: piped, from a file, or typed on a terminal that cannot be
+// driven. A descriptor left non-blocking is waited on; only the end of input ends the lines.
+cConsole::Input cConsole::readPlain(std::string& line) {
+    showPrompt();
+    prompt_shown = false;
+    line.clear();
+    for (;;) {
+        std::string part;
+        errno = 0;
+        std::getline(std::cin, part);
+        const int read_error = errno;
+        line += part;
+        if (!std::cin.eof()) {
+            return Input::line;
+        }
+        // std::cin reads through the C library's standard input, whose error flag tells a
+        // failed read from the end.
+        if (!std::ferror(stdin)) {
+            return (line.empty() && std::cin.fail()) ? Input::end : Input::line;
+        }
+        std::clearerr(stdin);
+        std::cin.clear();
+        if (read_error != EAGAIN && read_error != EWOULDBLOCK && read_error != EINTR) {
+            reportInputError(read_error);
+            return Input::failed;
+        }
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        while (::poll(&input, 1, -1) < 0 && errno == EINTR) {
+        }
+    }
+}

@@ -27,6 +27,8 @@ set(CPACK_STRIP_FILES ON)
 # dpkg-shlibdeps reads the ELF files of the package for libmodbus, log4cpp and the C++ runtime;
 # it finds liborvel.so.0 inside the package through the binaries' $ORIGIN run path.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# libedit is opened at run time when tesmar runs at a terminal, so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libedit2")
 
 # The licence is the package's copyright file; Debian wants a changelog beside it, gzipped.
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tesmar)

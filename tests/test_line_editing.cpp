@@ -1,8 +1,15 @@
 // The tool at a real pseudo-terminal: line editing, history and completion when input and
 // output are both the terminal, and the plain path's exact bytes whenever one of them is not.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -31,8 +38,18 @@ protected:
 
     std::unique_ptr<TerminalProcess> atTerminal(
         TerminalProcess::Wiring wiring = TerminalProcess::Wiring::both,
-        const std::string& term = "xterm") {
-        return std::make_unique<TerminalProcess>(argv(), wiring, term);
+        const std::string& term = "xterm", const TerminalStart& start = {}) {
+        return std::make_unique<TerminalProcess>(argv(), wiring, term, start);
+    }
+
+    // The registers from address on, as the hex dump of a read through a second connection
+    // shows their bytes.
+    std::string registers(unsigned address, unsigned count) {
+        const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=" + std::to_string(address) +
+                                                                    " l=" + std::to_string(count) + "\n");
+        const std::size_t at = run.out.find("+0000   ");
+        return at == std::string::npos ? "no answer"
+                                       : run.out.substr(at + 8, run.out.find("  ", at + 8) - at - 8);
     }
 
     // Register 20 as a second connection reads it.
@@ -87,6 +104,8 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
         {"sh\t" + enter, "Setting Parameters\r\nCurrent Parameter settings:"},
         {"set a\t7" + enter, "Got param 'a=7' tag: 'a' val: '7'\r\nAddress: 7\r\n"},
         {"rr \t\t", "\r\ns=  a=  p=  o=  f=  l=\r\n"},
+        {ctrl_u + "bogus" + enter,
+         "Dunno about command 'bogus\r\nCommands: rr wr wb rb set show q quit (Tab completes them)\r\n"},
         {ctrl_u + "q\t\t", "\r\nq  quit\r\n"},
     };
     for (const auto& c : cases) {
@@ -96,28 +115,186 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
     }
 }
 
-TEST_F(LineEditing, CtrlDEndsAsEndOfInputAndCtrlCRestoresTheTerminal) {
+// Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
+// inherited as ignored it does nothing. Ctrl-D ends the session with the terminal's mode back.
+TEST_F(LineEditing, CtrlCDropsTheLineAndOnlyCtrlDEnds) {
+    peer = SimPeer::tcp({"-f", "late", "-D", "400"});
     const struct {
-        std::string keys;
-        int exit_status;
-        int signal;
-        std::string ending;
+        std::string keys_before, keys_after;
+        bool interrupt_ignored;
+        std::string shows;
     } cases[] = {
-        {ctrl_d, 0, 0, "\r\nClosing Bus interface...\r\nBye Bye\r\n"},
-        {"rr a=1" + ctrl_c, -1, SIGINT, ""},
+        {"set a=5", "show" + enter, false, "a=0 (I/O Address)"},
+        {"set a=5", enter, true, "a=5 (I/O Address)"},
+        // The read ends as it would, then the signal that waited drops the next prompt's line.
+        {"rr s=1 a=1" + enter, "", false, "+0000   56 78 "},
     };
     for (const auto& c : cases) {
-        auto tesmar = atTerminal();
+        TerminalStart start;
+        start.interrupt_ignored = c.interrupt_ignored;
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
         tesmar->readUntil(editor_prompt);
-        tesmar->type(c.keys);
+        tesmar->type(c.keys_before);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        tesmar->type(ctrl_c);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        tesmar->type(c.keys_after);
+        std::string out = tesmar->readUntil(c.shows, std::chrono::seconds(5));
+        EXPECT_NE(out.find(c.shows), std::string::npos) << c.keys_before << "\n" << out;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        tesmar->type("show" + enter + ctrl_d);
         const ProcessResult end = tesmar->finish();
-        EXPECT_EQ(end.exit_status, c.exit_status);
-        EXPECT_EQ(end.signal, c.signal);
-        EXPECT_EQ(end.out.substr(end.out.size() - std::min(end.out.size(), c.ending.size())),
-                  c.ending)
-            << end.out;
+        out += end.out;
+        EXPECT_EQ(end.exit_status, 0) << c.keys_before;
+        EXPECT_NE(end.out.find("l=1 (Data Length)"), std::string::npos) << end.out;
+        EXPECT_EQ(out.find("^C\r\n") != std::string::npos, !c.interrupt_ignored) << out;
         EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart());
     }
+}
+
+// History goes to the file the environment names, 0600 in a folder of 0700, and comes back in
+// the next session; an empty TESMAR_HISTFILE keeps none, and a piped session never touches it.
+TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
+    const TempDir home;
+    const std::string at = home.path();
+    const struct {
+        std::vector<std::string> environment;
+        TerminalProcess::Wiring wiring;
+        std::string file;  // "" when no file may appear
+        std::string warning;
+    } cases[] = {
+        {{}, TerminalProcess::Wiring::both, at + "/.local/state/tesmar/history", ""},
+        {{"XDG_STATE_HOME=" + at + "/state"}, TerminalProcess::Wiring::both,
+         at + "/state/tesmar/history", ""},
+        {{"TESMAR_HISTFILE=" + at + "/mine"}, TerminalProcess::Wiring::both, at + "/mine", ""},
+        {{"TESMAR_HISTFILE="}, TerminalProcess::Wiring::both, "", ""},
+        {{}, TerminalProcess::Wiring::input_from_pipe, "", ""},
+        // The file of the row before stands where a folder is needed.
+        {{"TESMAR_HISTFILE=" + at + "/mine/x"}, TerminalProcess::Wiring::both, "",
+         "tesmar: history file " + at + "/mine/x cannot be read: Not a directory; history is "
+                                        "kept for this session only\r\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(at + "/.local");
+        TerminalStart start;
+        start.environment = c.environment;
+        start.environment.push_back("HOME=" + at);
+        auto first = atTerminal(c.wiring, "xterm", start);
+        first->type("set a=7\nwr a=20 1\nq\n");
+        first->closeInput();
+        const std::string out = first->finish().out;
+        if (!c.warning.empty()) {
+            EXPECT_NE(out.find(c.warning), std::string::npos) << out;
+            EXPECT_EQ(out.find(c.warning), out.rfind(c.warning)) << out;
+        }
+        struct stat file = {}, folder = {};
+        const bool kept = ::stat(c.file.c_str(), &file) == 0;
+        EXPECT_EQ(kept, !c.file.empty()) << c.file;
+        EXPECT_EQ(::stat((at + "/.local").c_str(), &folder) == 0,
+                  c.file.find("/.local/") != std::string::npos);
+        if (!kept) {
+            continue;
+        }
+        std::ifstream saved(c.file);
+        std::stringstream lines;
+        lines << saved.rdbuf();
+        EXPECT_EQ(lines.str(), "set a=7\nwr a=20 1\nq\n");
+        EXPECT_EQ(file.st_mode & 0777, 0600u);
+        ASSERT_EQ(::stat(c.file.substr(0, c.file.rfind('/')).c_str(), &folder), 0);
+        EXPECT_EQ(folder.st_mode & 0777, 0700u);
+
+        // The next session recalls the lines: Up three times is the set.
+        auto next = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+        next->readUntil(editor_prompt);
+        next->type(up + up + up + enter);
+        EXPECT_NE(next->readUntil("Address: 7\r\n").find("Address: 7\r\n"), std::string::npos);
+    }
+}
+
+// Lines pasted at the editor, with a UTF-8 locale and bracketed paste: each runs in order and
+// writes what the same bytes write when piped.
+TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
+    const struct {
+        std::string line;
+        unsigned address, count;
+        std::string stored;
+    } cases[] = {
+        {"wr s=1 a=100 11\u00a022 33", 100, 2, "00 11 00 33"},  // a no-break space
+        {"wr a=200 44 55\u201366", 200, 2, "00 44 00 55"},      // an en dash
+        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},     // cells from a spreadsheet
+        {"wr a=400\t1\t2", 400, 2, "00 01 00 02"},
+    };
+    std::string pasted, piped;
+    for (const auto& c : cases) {
+        pasted += c.line + "\r";
+        piped += c.line + "\n";
+    }
+    TerminalStart start;
+    start.environment = {"LANG=C.UTF-8", "TESMAR_HISTFILE="};
+    auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm-256color", start);
+    tesmar->readUntil(editor_prompt);
+    tesmar->type("\033[200~" + pasted + "\033[201~");
+    tesmar->readUntil("Writing to 400:");
+    tesmar->readUntil(editor_prompt);
+    std::vector<std::string> from_editor;
+    for (const auto& c : cases) {
+        from_editor.push_back(registers(c.address, c.count));
+    }
+    peer = SimPeer::tcp();
+    runTesmar(peer->tesmarArgs(), piped);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        EXPECT_EQ(from_editor[i], registers(cases[i].address, cases[i].count)) << cases[i].line;
+        EXPECT_EQ(from_editor[i], cases[i].stored) << cases[i].line;
+    }
+}
+
+// Standard input that fails is an error, a non-blocking one is waited on.
+TEST_F(LineEditing, StandardInputErrorsEndWithStatusOneAndNonBlockingInputIsWaitedOn) {
+    const ProcessResult directory =
+        runProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" </", TESMAR_BINARY, "-h", "127.0.0.1"}, "");
+    EXPECT_EQ(directory.exit_status, 1);
+    EXPECT_NE(directory.err.find("tesmar: reading standard input failed: Is a directory\n"),
+              std::string::npos)
+        << directory.err;
+    EXPECT_EQ(directory.out.find("Bye Bye"), std::string::npos);
+
+    for (const std::string term : {"xterm", ""}) {
+        TerminalStart start;
+        start.non_blocking = true;
+        start.environment = {"TESMAR_HISTFILE="};
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, term, start);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        tesmar->type("set a=9" + enter);
+        EXPECT_NE(tesmar->readUntil("Address: 9\r\n").find("Address: 9\r\n"), std::string::npos)
+            << term;
+        tesmar->type("q" + enter);
+        const ProcessResult end = tesmar->finish();
+        EXPECT_EQ(end.exit_status, 0) << term;
+        EXPECT_EQ(end.out.find("Bye Bye"), end.out.rfind("Bye Bye")) << term;
+    }
+}
+
+// A piped run maps none of the editor's libraries; one at the terminal does.
+TEST_F(LineEditing, OnlyARunAtTheTerminalMapsTheEditor) {
+    const auto editorLibraries = [](pid_t pid) {
+        std::ifstream file("/proc/" + std::to_string(pid) + "/maps");
+        std::stringstream maps;
+        maps << file.rdbuf();
+        std::string found;
+        for (const char* library : {"/libedit.so", "/libtinfo.so", "/libbsd.so", "/libmd.so"}) {
+            if (maps.str().find(library) != std::string::npos) {
+                found += library;
+            }
+        }
+        return found;
+    };
+    std::vector<std::string> args = argv();
+    BackgroundProcess piped(args);
+    piped.readUntil("modbus$>");
+    EXPECT_EQ(editorLibraries(piped.pid()), "");
+    auto tesmar = atTerminal();
+    tesmar->readUntil(editor_prompt);
+    EXPECT_EQ(editorLibraries(tesmar->pid()), "/libedit.so/libtinfo.so/libbsd.so/libmd.so");
 }
 
 // Input and output not both a terminal, or no TERM to drive: the plain path, byte for byte.

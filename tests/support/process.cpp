@@ -243,7 +243,7 @@ int BackgroundProcess::stop() {
 }
 
 TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wiring,
-                                 const std::string& term) {
+                                 const std::string& term, const TerminalStart& start) {
     winsize size = {};
     size.ws_row = 24;
     size.ws_col = 80;
@@ -272,6 +272,15 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wi
             unsetenv("TERM");
         } else {
             setenv("TERM", term.c_str(), 1);
+        }
+        for (const std::string& entry : start.environment) {
+            putenv(const_cast<char*>(entry.c_str()));
+        }
+        if (start.interrupt_ignored) {
+            signal(SIGINT, SIG_IGN);
+        }
+        if (start.non_blocking) {
+            fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
         }
         std::vector<char*> args;
         for (const std::string& arg : argv) {

@@ -49,6 +49,13 @@ private:
     std::string pending;
 };
 
+// How a process on a pseudo-terminal starts, besides its TERM.
+struct TerminalStart {
+    std::vector<std::string> environment;  // NAME=value entries put into its environment
+    bool interrupt_ignored = false;        // SIGINT inherited as ignored, as after trap "" INT
+    bool non_blocking = false;             // the terminal left non-blocking by an earlier program
+};
+
 // A process on a pseudo-terminal of 80 columns and 24 rows, as an operator at a terminal runs
 // it; it leads its own session with the terminal as its controlling terminal.
 class TerminalProcess {
@@ -57,7 +64,8 @@ public:
     enum class Wiring { both, output_to_pipe, input_from_pipe };
 
     // term is the child's TERM; empty leaves it unset.
-    TerminalProcess(const std::vector<std::string>& argv, Wiring wiring, const std::string& term);
+    TerminalProcess(const std::vector<std::string>& argv, Wiring wiring, const std::string& term,
+                    const TerminalStart& start = {});
     ~TerminalProcess();
     TerminalProcess(const TerminalProcess&) = delete;
     TerminalProcess& operator=(const TerminalProcess&) = delete;
@@ -75,6 +83,7 @@ public:
     // The terminal's settings as `stty -g` prints them: now, and before the child started.
     std::string sttySettings() const;
     const std::string& sttySettingsAtStart() const { return settings_at_start; }
+    pid_t pid() const { return child; }
 
 private:
     pid_t child = -1;

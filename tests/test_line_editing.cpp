@@ -274,6 +274,19 @@ TEST_F(LineEditing, StandardInputErrorsEndWithStatusOneAndNonBlockingInputIsWait
     }
 }
 
+// With both streams on one pipe, the library's error line follows the trace of its request.
+TEST_F(LineEditing, OnOnePipeTheLibrarysErrorFollowsItsTrace) {
+    peer = SimPeer::tcp({"-f", "silent"});
+    std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", TESMAR_BINARY};
+    for (const std::string& arg : peer->tesmarArgs()) {
+        shell.push_back(arg);
+    }
+    const std::string out = runProcess(shell, "rr s=1\n").out;
+    EXPECT_NE(out.find("Waiting for a confirmation...\nERROR Connection timed out: select\n"),
+              std::string::npos)
+        << out;
+}
+
 // A piped run maps none of the editor's libraries; one at the terminal does.
 TEST_F(LineEditing, OnlyARunAtTheTerminalMapsTheEditor) {
     const auto editorLibraries = [](pid_t pid) {

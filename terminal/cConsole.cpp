@@ -202,19 +202,19 @@ cConsole::Input cConsole::readLine(std::string& line) {
     }
     for (;;) {
         switch (editor->readLine(line)) {
-        case cLineEditor::Outcome::line:
-            if (line.find_first_not_of(" \t\n\v\f\r") != std::string::npos) {
-                editor->remember(line);
-                history->add(line);
-            }
-            return Input::line;
-        case cLineEditor::Outcome::cancelled:
-            continue;  // the line is dropped; a fresh prompt follows
-        case cLineEditor::Outcome::end:
-            return Input::end;
-        case cLineEditor::Outcome::failed:
-            reportInputError(errno);
-            return Input::failed;
+            case cLineEditor::Outcome::line:
+                if (line.find_first_not_of(" \t\n\v\f\r") != std::string::npos) {
+                    editor->remember(line);
+                    history->add(line);
+                }
+                return Input::line;
+            case cLineEditor::Outcome::cancelled:
+                continue;  // the line is dropped; a fresh prompt follows
+            case cLineEditor::Outcome::end:
+                return Input::end;
+            case cLineEditor::Outcome::failed:
+                reportInputError(errno);
+                return Input::failed;
         }
     }
 }

@@ -78,7 +78,9 @@ void cHistoryFile::add(const std::string& line) {
     for (const std::string& kept : lines) {
         text += kept + '\n';
     }
-    const int fd = makeFolders(path) ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600) : -1;
+    const int fd = makeFolders(path)
+                       ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)
+                       : -1;
     bool written = fd >= 0 && ::fchmod(fd, 0600) == 0;
     for (std::size_t done = 0; written && done < text.size();) {
         const ssize_t now = ::write(fd, text.data() + done, text.size() - done);

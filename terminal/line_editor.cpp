@@ -50,7 +50,7 @@ bool lookUp(void* library, const char* name, Function& function) {
 // The functions, or null when a library or one of its functions is missing; loaded once and
 // kept for the life of the process.
 const EditLibrary* editLibrary() {
-    static const EditLibrary* loaded = [] () -> const EditLibrary* {
+    static const EditLibrary* loaded = []() -> const EditLibrary* {
         void* edit = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
         void* tinfo = edit != nullptr ? ::dlopen("libtinfo.so.6", RTLD_NOW | RTLD_LOCAL) : nullptr;
         static EditLibrary lib;
@@ -60,7 +60,8 @@ const EditLibrary* editLibrary() {
             !lookUp(edit, "el_line", lib.el_line) ||
             !lookUp(edit, "el_insertstr", lib.el_insertstr) ||
             !lookUp(edit, "el_deletestr", lib.el_deletestr) ||
-            !lookUp(edit, "el_cursor", lib.el_cursor) || !lookUp(edit, "el_resize", lib.el_resize) ||
+            !lookUp(edit, "el_cursor", lib.el_cursor) ||
+            !lookUp(edit, "el_resize", lib.el_resize) ||
             !lookUp(edit, "history_init", lib.history_init) ||
             !lookUp(edit, "history_end", lib.history_end) ||
             !lookUp(edit, "history", lib.history) || !lookUp(tinfo, "setupterm", lib.setupterm) ||
@@ -165,7 +166,6 @@ std::string commandWordList() {
     }
     return list;
 }
-
 
 // libedit on the terminal: emacs keys, history, Tab completion, bracketed paste, and Ctrl-C that
 // drops the line. Keys are read one byte at a time after the console's wait.
@@ -321,15 +321,15 @@ private:
         }
         for (;;) {
             switch (console.waitForKey()) {
-            case cConsole::Wake::interrupt:
-                return interrupted;
-            case cConsole::Wake::resize:
-                redrawResized();
-                continue;
-            case cConsole::Wake::resumed:
-                continue;
-            case cConsole::Wake::input:
-                break;
+                case cConsole::Wake::interrupt:
+                    return interrupted;
+                case cConsole::Wake::resize:
+                    redrawResized();
+                    continue;
+                case cConsole::Wake::resumed:
+                    continue;
+                case cConsole::Wake::input:
+                    break;
             }
             unsigned char byte = 0;
             const ssize_t got = ::read(STDIN_FILENO, &byte, 1);

@@ -45,11 +45,13 @@ protected:
     // The registers from address on, as the hex dump of a read through a second connection
     // shows their bytes.
     std::string registers(unsigned address, unsigned count) {
-        const ProcessResult run = runTesmar(peer->tesmarArgs(), "rr s=1 a=" + std::to_string(address) +
-                                                                    " l=" + std::to_string(count) + "\n");
+        const ProcessResult run =
+            runTesmar(peer->tesmarArgs(),
+                      "rr s=1 a=" + std::to_string(address) + " l=" + std::to_string(count) + "\n");
         const std::size_t at = run.out.find("+0000   ");
-        return at == std::string::npos ? "no answer"
-                                       : run.out.substr(at + 8, run.out.find("  ", at + 8) - at - 8);
+        return at == std::string::npos
+                   ? "no answer"
+                   : run.out.substr(at + 8, run.out.find("  ", at + 8) - at - 8);
     }
 
     // Register 20 as a second connection reads it.
@@ -105,7 +107,8 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
         {"set a\t7" + enter, "Got param 'a=7' tag: 'a' val: '7'\r\nAddress: 7\r\n"},
         {"rr \t\t", "\r\ns=  a=  p=  o=  f=  l=\r\n"},
         {ctrl_u + "bogus" + enter,
-         "Dunno about command 'bogus\r\nCommands: rr wr wb rb set show q quit (Tab completes them)\r\n"},
+         "Dunno about command 'bogus\r\nCommands: rr wr wb rb set show q quit (Tab completes "
+         "them)\r\n"},
         {ctrl_u + "q\t\t", "\r\nq  quit\r\n"},
     };
     for (const auto& c : cases) {
@@ -164,15 +167,20 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         std::string warning;
     } cases[] = {
         {{}, TerminalProcess::Wiring::both, at + "/.local/state/tesmar/history", ""},
-        {{"XDG_STATE_HOME=" + at + "/state"}, TerminalProcess::Wiring::both,
-         at + "/state/tesmar/history", ""},
+        {{"XDG_STATE_HOME=" + at + "/state"},
+         TerminalProcess::Wiring::both,
+         at + "/state/tesmar/history",
+         ""},
         {{"TESMAR_HISTFILE=" + at + "/mine"}, TerminalProcess::Wiring::both, at + "/mine", ""},
         {{"TESMAR_HISTFILE="}, TerminalProcess::Wiring::both, "", ""},
         {{}, TerminalProcess::Wiring::input_from_pipe, "", ""},
         // The file of the row before stands where a folder is needed.
-        {{"TESMAR_HISTFILE=" + at + "/mine/x"}, TerminalProcess::Wiring::both, "",
-         "tesmar: history file " + at + "/mine/x cannot be read: Not a directory; history is "
-                                        "kept for this session only\r\n"},
+        {{"TESMAR_HISTFILE=" + at + "/mine/x"},
+         TerminalProcess::Wiring::both,
+         "",
+         "tesmar: history file " + at +
+             "/mine/x cannot be read: Not a directory; history is "
+             "kept for this session only\r\n"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(at + "/.local");
@@ -221,7 +229,7 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
     } cases[] = {
         {"wr s=1 a=100 11\u00a022 33", 100, 2, "00 11 00 33"},  // a no-break space
         {"wr a=200 44 55\u201366", 200, 2, "00 44 00 55"},      // an en dash
-        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},     // cells from a spreadsheet
+        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},      // cells from a spreadsheet
         {"wr a=400\t1\t2", 400, 2, "00 01 00 02"},
     };
     std::string pasted, piped;
@@ -250,8 +258,8 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
 
 // Standard input that fails is an error, a non-blocking one is waited on.
 TEST_F(LineEditing, StandardInputErrorsEndWithStatusOneAndNonBlockingInputIsWaitedOn) {
-    const ProcessResult directory =
-        runProcess({"/bin/sh", "-c", "exec \"$0\" \"$@\" </", TESMAR_BINARY, "-h", "127.0.0.1"}, "");
+    const ProcessResult directory = runProcess(
+        {"/bin/sh", "-c", "exec \"$0\" \"$@\" </", TESMAR_BINARY, "-h", "127.0.0.1"}, "");
     EXPECT_EQ(directory.exit_status, 1);
     EXPECT_NE(directory.err.find("tesmar: reading standard input failed: Is a directory\n"),
               std::string::npos)

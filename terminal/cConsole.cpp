@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -122,16 +123,21 @@ void cConsole::releaseSignals() {
     catching = false;
 }
 
-void cConsole::endBySignal(int signal_number) {
+void cConsole::takeDefaultAction(int signal_number) {
     editor->leaveTerminal();
     std::cout.flush();
     setAction(signal_number, SIG_DFL);
     raise(signal_number);
-    sigset_t just_this;
-    sigemptyset(&just_this);
-    sigaddset(&just_this, signal_number);
-    sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
-    std::_Exit(128 + signal_number);  // not reached: the default action ends the process
+    sigset_t let_in;
+    sigemptyset(&let_in);
+    sigaddset(&let_in, signal_number);
+    if (sigismember(&caught, SIGCONT) == 1) {
+        sigaddset(&let_in, SIGCONT);
+    }
+    sigprocmask(SIG_UNBLOCK, &let_in, nullptr);
+    sigprocmask(SIG_BLOCK, &let_in, nullptr);
+    setAction(signal_number, &noteSignal);
+    take(SIGCONT);
 }
 
 cConsole::Wake cConsole::waitForKey() {
@@ -150,24 +156,14 @@ cConsole::Wake cConsole::waitForKey() {
 
         for (int ending : {SIGHUP, SIGTERM}) {
             if (take(ending)) {
-                endBySignal(ending);
+                takeDefaultAction(ending);
+                std::_Exit(128 + ending);  // not reached: the default action ends the process
             }
         }
         if (take(SIGTSTP)) {
-            // Stopped by the default action, in the terminal's own mode, and back here after
-            // fg; the editor then takes the terminal's mode afresh, with any stty changes.
-            editor->leaveTerminal();
-            std::cout.flush();
-            setAction(SIGTSTP, SIG_DFL);
-            raise(SIGTSTP);
-            sigset_t stop_and_continue;
-            sigemptyset(&stop_and_continue);
-            sigaddset(&stop_and_continue, SIGTSTP);
-            sigaddset(&stop_and_continue, SIGCONT);
-            sigprocmask(SIG_UNBLOCK, &stop_and_continue, nullptr);
-            sigprocmask(SIG_BLOCK, &stop_and_continue, nullptr);
-            setAction(SIGTSTP, &noteSignal);
-            take(SIGCONT);
+            // Back here after fg: the editor takes the terminal's mode afresh, with any stty
+            // changes made while stopped.
+            takeDefaultAction(SIGTSTP);
             editor->takeTerminal();
             return Wake::resumed;
         }

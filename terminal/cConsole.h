@@ -48,7 +48,9 @@ private:
     Input readPlain(std::string& line);
     void catchSignals();
     void releaseSignals();
-    [[noreturn]] void endBySignal(int signal_number);
+    // Lets a caught signal take its default action in the terminal's own mode: the process
+    // ends, or it stops and returns here once continued, with the signal caught again.
+    void takeDefaultAction(int signal_number);
 
     std::string prompt;
     bool at_terminal = false;

@@ -155,6 +155,20 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndOnlyCtrlDEnds) {
     }
 }
 
+// Terminate and hang-up end the session by their default action, with the terminal's mode back.
+TEST_F(LineEditing, TerminateAndHangUpEndWithTheTerminalsModeBack) {
+    for (int signal_number : {SIGTERM, SIGHUP}) {
+        auto tesmar = atTerminal();
+        tesmar->readUntil(editor_prompt);
+        tesmar->type("rr a=1");
+        tesmar->readUntil("rr a=1");
+        ::kill(tesmar->pid(), signal_number);
+        const ProcessResult end = tesmar->finish();
+        EXPECT_EQ(end.signal, signal_number);
+        EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart()) << signal_number;
+    }
+}
+
 // History goes to the file the environment names, 0600 in a folder of 0700, and comes back in
 // the next session; an empty TESMAR_HISTFILE keeps none, and a piped session never touches it.
 TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {

@@ -1,5 +1,6 @@
 #include "terminal/cConsole.h"
 
+#include <langinfo.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -74,7 +75,12 @@ cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
     catchSignals();
     // Characters as the operator's locale encodes them, so that one UTF-8 character is one
     // character to edit. Only the character type: numbers and the C++ streams stay classic.
+    // The C locale's ASCII would make libedit take each byte of a UTF-8 character for a Meta
+    // key, so there UTF-8 is read, as terminals send it.
     std::setlocale(LC_CTYPE, "");
+    if (std::strcmp(nl_langinfo(CODESET), "ANSI_X3.4-1968") == 0) {
+        std::setlocale(LC_CTYPE, "C.UTF-8");
+    }
     editor = cLineEditor::open(prompt, *this);
     if (editor == nullptr) {
         std::setlocale(LC_CTYPE, "C");

@@ -66,7 +66,6 @@ void cConsole::orderStandardStreams() {
 
 cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
     sigemptyset(&caught);
-    sigemptyset(&wait_mask);
     at_terminal = terminal(STDIN_FILENO) && terminal(STDOUT_FILENO);
     if (!at_terminal) {
         return;

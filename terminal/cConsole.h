@@ -57,8 +57,7 @@ private:
     bool prompt_shown = false;
     std::unique_ptr<cHistoryFile> history;
     std::unique_ptr<cLineEditor> editor;
-    // The signals this console catches (none inherited as ignored), and the mask to wait under.
+    // The signals this console catches: none that was inherited ignored or blocked.
     sigset_t caught;
-    sigset_t wait_mask;
     bool catching = false;
 };

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <histedit.h>
+#include <poll.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -154,6 +155,8 @@ bool drivableTerminal(const EditLibrary& lib, TerminalStrings& strings) {
 }
 
 const unsigned char escape = 0x1b;
+// How long a paste marker's bytes may lag behind its escape.
+const int marker_gap_ms = 100;
 // What nextByte gives besides a byte.
 enum : int { input_ended = -1, input_failed = -2, interrupted = -3 };
 
@@ -346,10 +349,17 @@ private:
         }
     }
 
-    // Whether the bytes after an escape are rest; if not, those read are read again later.
+    // Whether the bytes after an escape are rest; if not, those read are read again later. A
+    // terminal sends a marker at once, so a lone Esc (which leaves a history search) is not
+    // held back waiting for more.
     bool follows(const char* rest) {
         std::deque<int> seen;
         for (const char* expected = rest; *expected != '\0'; ++expected) {
+            pollfd input = {STDIN_FILENO, POLLIN, 0};
+            if (lookahead.empty() && ::poll(&input, 1, marker_gap_ms) <= 0) {
+                lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
+                return false;
+            }
             const int byte = nextByte();
             seen.push_back(byte);
             if (byte != static_cast<unsigned char>(*expected)) {

@@ -82,8 +82,7 @@ cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
     }
     editor = cLineEditor::open(prompt, *this);
     if (editor == nullptr) {
-        std::setlocale(LC_CTYPE, "C");
-        releaseSignals();
+        std::setlocale(LC_CTYPE, "C");  // lines are read as they come
         return;
     }
     history = std::make_unique<cHistoryFile>(cHistoryFile::pathFromEnvironment());
@@ -129,7 +128,9 @@ void cConsole::releaseSignals() {
 }
 
 void cConsole::takeDefaultAction(int signal_number) {
-    editor->leaveTerminal();
+    if (editor != nullptr) {
+        editor->leaveTerminal();
+    }
     std::cout.flush();
     setAction(signal_number, SIG_DFL);
     raise(signal_number);
@@ -169,13 +170,17 @@ cConsole::Wake cConsole::waitForKey() {
             // Back here after fg: the editor takes the terminal's mode afresh, with any stty
             // changes made while stopped.
             takeDefaultAction(SIGTSTP);
-            editor->takeTerminal();
+            if (editor != nullptr) {
+                editor->takeTerminal();
+            }
             return Wake::resumed;
         }
         if (take(SIGCONT)) {
             // Stopped from elsewhere (SIGSTOP) and continued: the editor's mode may be gone.
-            editor->leaveTerminal();
-            editor->takeTerminal();
+            if (editor != nullptr) {
+                editor->leaveTerminal();
+                editor->takeTerminal();
+            }
             return Wake::resumed;
         }
         if (take(SIGINT)) {
@@ -199,7 +204,7 @@ void cConsole::showPrompt() {
 
 cConsole::Input cConsole::readLine(std::string& line) {
     if (editor == nullptr) {
-        return readPlain(line);
+        return at_terminal ? readTyped(line) : readPlain(line);
     }
     for (;;) {
         switch (editor->readLine(line)) {
@@ -216,6 +221,49 @@ cConsole::Input cConsole::readLine(std::string& line) {
             case cLineEditor::Outcome::failed:
                 reportInputError(errno);
                 return Input::failed;
+        }
+    }
+}
+
+// Lines typed at a terminal that the editor cannot drive, as its own line editing hands them
+// over. Ctrl-C drops the line typed so far (the terminal has dropped it already).
+cConsole::Input cConsole::readTyped(std::string& line) {
+    showPrompt();
+    prompt_shown = false;
+    std::cout.flush();
+    for (;;) {
+        if (typed_ended) {
+            return Input::end;
+        }
+        const std::size_t end = typed.find('\n');
+        if (end != std::string::npos) {
+            line.assign(typed, 0, end);
+            typed.erase(0, end + 1);
+            return Input::line;
+        }
+        const Wake wake = waitForKey();
+        if (wake == Wake::interrupt) {
+            typed.clear();
+            std::cout << std::endl << prompt << std::flush;
+        }
+        if (wake != Wake::input) {
+            continue;
+        }
+        char bytes[4096];
+        const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        if (got > 0) {
+            typed.append(bytes, static_cast<std::size_t>(got));
+        } else if (got == 0) {
+            // Ctrl-D: the end, after any line typed without its newline.
+            typed_ended = true;
+            if (!typed.empty()) {
+                line.swap(typed);
+                typed.clear();
+                return Input::line;
+            }
+        } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            reportInputError(errno);
+            return Input::failed;
         }
     }
 }

@@ -9,9 +9,9 @@ class cLineEditor;
 
 // The one owner of the operator's terminal: standard output's buffering, the prompt, the
 // terminal's mode (through the editor), the signals that the terminal sends, and where lines come
-// from. At a terminal (standard input and output both terminals) lines are edited and the editing
-// signals are blocked except while waiting for a key; everywhere else lines are read from
-// std::cin as piped, and no signal is touched.
+// from. At a terminal (standard input and output both terminals) lines are edited where TERM
+// allows, and the editing signals are blocked except while waiting for a key; everywhere else
+// lines are read from std::cin as piped, and no signal is touched.
 class cConsole {
 public:
     enum class Input { line, end, failed };
@@ -45,6 +45,7 @@ public:
     static void orderStandardStreams();
 
 private:
+    Input readTyped(std::string& line);
     Input readPlain(std::string& line);
     void catchSignals();
     void releaseSignals();
@@ -55,6 +56,8 @@ private:
     std::string prompt;
     bool at_terminal = false;
     bool prompt_shown = false;
+    std::string typed;  // read from a terminal without the editor, not yet a whole line
+    bool typed_ended = false;
     std::unique_ptr<cHistoryFile> history;
     std::unique_ptr<cLineEditor> editor;
     // The signals this console catches: none that was inherited ignored or blocked.

@@ -126,16 +126,19 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndOnlyCtrlDEnds) {
         std::string keys_before, keys_after;
         bool interrupt_ignored;
         std::string shows;
+        std::string term = "xterm";
     } cases[] = {
         {"set a=5", "show" + enter, false, "a=0 (I/O Address)"},
         {"set a=5", enter, true, "a=5 (I/O Address)"},
         // The read ends as it would, then the signal that waited drops the next prompt's line.
         {"rr s=1 a=1" + enter, "", false, "+0000   56 78 "},
+        // Without the editor the terminal's own line editing drops the line.
+        {"set a=5", "show" + enter, false, "a=0 (I/O Address)", "dumb"},
     };
     for (const auto& c : cases) {
         TerminalStart start;
         start.interrupt_ignored = c.interrupt_ignored;
-        auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, start);
         tesmar->readUntil(editor_prompt);
         tesmar->type(c.keys_before);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));

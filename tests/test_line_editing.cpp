@@ -234,6 +234,23 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         next->type(up + up + up + enter);
         EXPECT_NE(next->readUntil("Address: 7\r\n").find("Address: 7\r\n"), std::string::npos);
     }
+
+    // A longer file keeps its last 1000 lines.
+    std::string written, kept;
+    for (int i = 0; i < 1005; ++i) {
+        written += "set a=" + std::to_string(i) + "\n";
+        kept += i >= 7 ? "set a=" + std::to_string(i) + "\n" : "";
+    }
+    std::ofstream(at + "/long") << written;
+    TerminalStart start;
+    start.environment = {"TESMAR_HISTFILE=" + at + "/long"};
+    auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+    tesmar->type("show\nq\n");
+    tesmar->finish();
+    std::ifstream saved(at + "/long");
+    std::stringstream lines;
+    lines << saved.rdbuf();
+    EXPECT_EQ(lines.str(), kept + "show\nq\n");
 }
 
 // Lines pasted at the editor, with a UTF-8 locale and bracketed paste: each runs in order and

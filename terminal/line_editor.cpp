@@ -15,6 +15,7 @@
 
 #include "terminal/RequestParams.h"
 #include "terminal/cConsole.h"
+#include "terminal/history_file.h"
 
 // Last: curses defines macros with everyday names (lines, columns).
 #include <term.h>
@@ -182,7 +183,7 @@ struct EditorState {
           strings(terminal_strings),
           console(owner) {
         HistEvent event;
-        lib.history(history_list, &event, H_SETSIZE, 1000);
+        lib.history(history_list, &event, H_SETSIZE, static_cast<int>(cHistoryFile::kept_lines));
         lib.history(history_list, &event, H_SETUNIQUE, 1);  // no immediate repeats
 
         lib.el_set(el, EL_CLIENTDATA, this);

@@ -134,13 +134,9 @@ std::string capability(const EditLibrary& lib, const char* name) {
     return (value == nullptr || value == reinterpret_cast<char*>(-1)) ? "" : value;
 }
 
-// Whether the TERM names a terminal that libedit can move the cursor on; anything else (unset,
-// dumb, unknown) would have it complain on standard error and draw badly.
-bool drivableTerminal(const EditLibrary& lib, TerminalStrings& strings) {
-    const char* term = std::getenv("TERM");
-    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
-        return false;
-    }
+// Whether term names a terminal that libedit can move the cursor on; anything else (unknown, or
+// lacking a capability) would have it complain on standard error and draw badly.
+bool drivableTerminal(const char* term, const EditLibrary& lib, TerminalStrings& strings) {
     int status = 0;
     if (lib.setupterm(term, STDOUT_FILENO, &status) != 0) {  // 0 is curses' OK
         return false;
@@ -479,9 +475,14 @@ private:
 };
 
 std::unique_ptr<cLineEditor> cLineEditor::open(const std::string& prompt, cConsole& console) {
+    // No TERM, or dumb: nothing to drive, and no library to load.
+    const char* term = std::getenv("TERM");
+    if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
+        return nullptr;
+    }
     const EditLibrary* lib = editLibrary();
     TerminalStrings strings;
-    if (lib == nullptr || !drivableTerminal(*lib, strings)) {
+    if (lib == nullptr || !drivableTerminal(term, *lib, strings)) {
         return nullptr;
     }
     EditLine* el = lib->el_init("tesmar", stdin, stdout, stderr);

@@ -1,6 +1,5 @@
 #include "terminal/cTerminal.h"
 
-#include <unistd.h>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -157,7 +156,7 @@ cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int coun
 }
 
 void cTerminal::reportFailure(const char* request, const cModbus& bus) {
-    if (::isatty(STDIN_FILENO) != 0 && ::isatty(STDOUT_FILENO) != 0) {
+    if (console.atTerminal()) {
         std::cout << request << " failed: " << bus.lastFailure() << std::endl;
     }
 }

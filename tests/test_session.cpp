@@ -1,4 +1,5 @@
 // The built tool driven through its standard input, without any bus peer.
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,23 @@ TEST(Startup, HelpAndOptionErrorsPrintUsageAndExitZero) {
         EXPECT_EQ(run.out, echoOf(c.args) + usage) << c.args.back();
         EXPECT_EQ(run.exit_status, 0) << c.args.back();
         EXPECT_EQ(!run.err.empty(), c.diagnostic) << run.err;
+    }
+}
+
+// Each program finds its libraries through a run path relative to itself, never in the current
+// directory: a libmodbus.so.5 planted there is not loaded, though it ends any process that does.
+TEST(Startup, LibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
+    TempDir dir;
+    std::filesystem::copy_file(PLANTED_LIBRARY, dir.path() + "/libmodbus.so.5");
+    for (const char* binary : {TESMAR_BINARY, SIM_BINARY}) {
+        for (const std::string library_path :
+             {"unset LD_LIBRARY_PATH", "export LD_LIBRARY_PATH=."}) {
+            const ProcessResult run =
+                runProcess({"/bin/sh", "-c", "cd \"$1\" && " + library_path + " && exec \"$0\" -?",
+                            binary, dir.path()},
+                           "");
+            EXPECT_EQ(run.exit_status, library_path[0] == 'u' ? 0 : 42) << binary << library_path;
+        }
     }
 }
 

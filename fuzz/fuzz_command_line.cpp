@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
 #include "bus/cModbus.h"
 #include "bus/modbus_port.h"
@@ -182,7 +183,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         // Quit ends the session, so the lines after it are never read.
         if (!cTerminal::instance->dispatchCommand(
-                cTerminal::splitWords(text.substr(start, end - start)))) {
+                std::string_view(text).substr(start, end - start))) {
             break;
         }
         start = end + 1;

@@ -47,7 +47,7 @@ void checkDecimalValue(const std::string& word) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
 
-    std::vector<std::string> tokens{"wr"};
+    std::vector<std::string> tokens;
     std::size_t start = 0;
     while (start < text.size()) {
         if (isBlank(text[start])) {
@@ -62,10 +62,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         start = end;
     }
 
-    const std::vector<uint16_t> values = collectWriteValues(tokens);
+    const std::vector<uint16_t> values = collectWriteValues(Words(text));
     std::size_t next = 0;
-    for (std::size_t i = 1; i < tokens.size(); ++i) {
-        const std::string& word = tokens[i];
+    for (const std::string& word : tokens) {
         const std::size_t equals = word.find('=');
         if (equals == std::string::npos) {
             check(next < values.size() && values[next] == parseHexWord(word));

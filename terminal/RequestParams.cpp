@@ -41,7 +41,7 @@ const Tag tags[] = {
      [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }},
 };
 
-const Tag* findTag(const std::string& name) {
+const Tag* findTag(std::string_view name) {
     for (const Tag& tag : tags) {
         if (name.size() == 1 && name[0] == tag.name) {
             return &tag;
@@ -60,37 +60,36 @@ std::vector<std::string> RequestParams::tagNames() {
     return names;
 }
 
-std::vector<std::string> RequestParams::applyTokens(const std::vector<std::string>& tokens) {
-    std::vector<std::string> lines;
-    for (std::size_t i = 1; i < tokens.size(); ++i) {
-        applyToken(tokens[i], lines);
+void RequestParams::applyTokens(Words words, std::ostream& out) {
+    std::string_view token;
+    while (words.next(token)) {
+        applyToken(token, out);
     }
-    return lines;
 }
 
-void RequestParams::applyToken(const std::string& token, std::vector<std::string>& lines) {
+void RequestParams::applyToken(std::string_view token, std::ostream& out) {
     const std::size_t equals = token.find('=');
-    if (equals == std::string::npos) {
+    if (equals == std::string_view::npos) {
         return;
     }
-    const std::string name = token.substr(0, equals);
-    const std::string value = token.substr(equals + 1);
-    lines.push_back("Got param '" + token + "' tag: '" + name + "' val: '" + value + "'");
+    const std::string_view name = token.substr(0, equals);
+    const std::string_view value = token.substr(equals + 1);
+    out << "Got param '" << token << "' tag: '" << name << "' val: '" << value << "'" << std::endl;
 
     const Tag* tag = findTag(name);
     if (tag == nullptr) {
-        lines.push_back("Unknown parameter '" + name + "'");
+        out << "Unknown parameter '" << name << "'" << std::endl;
         return;
     }
     // An empty value leaves the field as it was.
-    if (const std::optional<int32_t> number = parseDecimalValue(value)) {
+    if (const std::optional<int32_t> number = parseDecimalValue(std::string(value))) {
         tag->set(*this, static_cast<uint32_t>(*number));
         if (tag->name == 's') {
             slave_text = value;
         }
     }
     if (tag->shown != nullptr) {
-        lines.push_back(tag->shown(*this));
+        out << tag->shown(*this) << std::endl;
     }
 }
 

@@ -1,8 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "terminal/words.h"
 
 // The request parameters that persist from command to command.
 // address always equals page * 256 + offset.
@@ -18,8 +22,9 @@ struct RequestParams {
 
     // The tags a parameter token may carry, in the order the listing shows their fields.
     static std::vector<std::string> tagNames();
-    // Applies words 1 onward of a command's words; returns the lines to show, in order.
-    std::vector<std::string> applyTokens(const std::vector<std::string>& tokens);
+    // Applies the parameter tokens among the words left, in order, writing the lines that show
+    // them to out as each is applied.
+    void applyTokens(Words words, std::ostream& out);
     // The seven lines of the listing.
     std::vector<std::string> listing() const;
     void showParameters() const;
@@ -27,5 +32,5 @@ struct RequestParams {
     bool slaveIsTypedZero() const;
 
 private:
-    void applyToken(const std::string& token, std::vector<std::string>& lines);
+    void applyToken(std::string_view token, std::ostream& out);
 };

@@ -50,32 +50,22 @@ bool cTerminal::processLine() {
         quit();
         return false;
     }
-    if (!dispatchCommand(splitWords(std::move(line)))) {
+    if (!dispatchCommand(line)) {
         return false;
     }
     std::cout << std::endl;
     return true;
 }
 
-// Words are runs of anything but the classic locale's white space.
-std::vector<std::string> cTerminal::splitWords(std::string line) {
-    static const char white_space[] = " \t\n\v\f\r";
-    std::vector<std::string> words;
-    std::size_t start = line.find_first_not_of(white_space);
-    while (start != std::string::npos) {
-        const std::size_t end = line.find_first_of(white_space, start);
-        words.emplace_back(line, start, end == std::string::npos ? end : end - start);
-        start = line.find_first_not_of(white_space, end);
-    }
-    return words;
-}
-
-bool cTerminal::dispatchCommand(const std::vector<std::string>& words) {
-    if (words.empty()) {
+// The words are taken from the line one at a time as they are applied: a line has no length
+// limit, and its words and their output lines are never held all at once.
+bool cTerminal::dispatchCommand(std::string_view line) {
+    Words words(line);
+    std::string_view command;
+    if (!words.next(command)) {
         std::cout << "we nee a command OK" << std::endl;
         return true;
     }
-    const std::string& command = words[0];
     if (command == "rr") {
         std::cout << "Perform read register" << std::endl;
         applyParameters(words);
@@ -117,10 +107,8 @@ void cTerminal::quit() {
     }
 }
 
-void cTerminal::applyParameters(std::vector<std::string> words) {
-    for (const std::string& line : params.applyTokens(words)) {
-        std::cout << line << std::endl;
-    }
+void cTerminal::applyParameters(Words words) {
+    params.applyTokens(words, std::cout);
 }
 
 cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int count) {
@@ -193,8 +181,8 @@ void cTerminal::readRegisters() {
     std::fputs(registerViews(read_buffer, count).c_str(), stdout);
 }
 
-void cTerminal::writeRegisters(std::vector<std::string> words) {
-    if (words.size() < 2) {
+void cTerminal::writeRegisters(Words words) {
+    if (words.empty()) {
         std::cout << "We need data to write" << std::endl;
         return;
     }

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "orvel/cOrvel.h"
 #include "terminal/RequestParams.h"
 #include "terminal/cConsole.h"
+#include "terminal/words.h"
 
 class cModbus;
 
@@ -25,13 +27,13 @@ public:
     // Whether reading standard input failed (not its end): the session ends with status 1.
     bool inputFailed() const { return input_failed; }
 
-    static std::vector<std::string> splitWords(std::string line);
-    // Returns false for the quit command.
-    bool dispatchCommand(const std::vector<std::string>& words);
+    // Runs the command that the line's first word names; returns false for the quit command.
+    bool dispatchCommand(std::string_view line);
 
-    void applyParameters(std::vector<std::string> words);
+    // Applies and shows the parameter tokens among the words left.
+    void applyParameters(Words words);
     void readRegisters();
-    void writeRegisters(std::vector<std::string> words);
+    void writeRegisters(Words words);
 
     static cTerminal* instance;
 

@@ -20,11 +20,12 @@ uint16_t parseHexWord(const std::string& text) {
     return value;
 }
 
-std::vector<uint16_t> collectWriteValues(const std::vector<std::string>& tokens) {
+std::vector<uint16_t> collectWriteValues(Words words) {
     std::vector<uint16_t> values;
-    for (std::size_t i = 1; i < tokens.size(); ++i) {
-        if (tokens[i].find('=') == std::string::npos) {
-            values.push_back(parseHexWord(tokens[i]));
+    std::string_view word;
+    while (words.next(word)) {
+        if (word.find('=') == std::string_view::npos) {
+            values.push_back(parseHexWord(std::string(word)));
         }
     }
     return values;

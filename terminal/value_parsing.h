@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "terminal/words.h"
+
 // A parameter value: decimal with an optional sign, stopping at the first non-digit, clamped
 // to the int range; text without a leading number gives 0. An empty text gives no value.
 std::optional<int32_t> parseDecimalValue(const std::string& text);
@@ -13,5 +15,5 @@ std::optional<int32_t> parseDecimalValue(const std::string& text);
 // no number gives 0 and anything above 0xFFFF gives 0xFFFF.
 uint16_t parseHexWord(const std::string& text);
 
-// The values of a write line: every word after the command word that holds no "=".
-std::vector<uint16_t> collectWriteValues(const std::vector<std::string>& tokens);
+// The values of a write line: every word left that holds no "=".
+std::vector<uint16_t> collectWriteValues(Words words);

@@ -1,14 +1,35 @@
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "terminal/RequestParams.h"
-#include "terminal/cTerminal.h"
+#include "terminal/words.h"
 
 namespace {
 
 using Lines = std::vector<std::string>;
+
+// Applies the words after the command word of a line made of these words, and returns the lines
+// written.
+Lines apply(RequestParams& params, const Lines& words) {
+    std::string line;
+    for (const std::string& word : words) {
+        line += word + " ";
+    }
+    Words arguments(line);
+    std::string_view command;
+    arguments.next(command);
+    std::ostringstream out;
+    params.applyTokens(arguments, out);
+    std::istringstream written(out.str());
+    Lines lines;
+    for (std::string text; std::getline(written, text);) {
+        lines.push_back(text);
+    }
+    return lines;
+}
 
 std::string listingOf(const RequestParams& params) {
     std::string text;
@@ -88,15 +109,15 @@ TEST(RequestParams, TokensApplyInOrderWithWrappingAndClamping) {
     };
     for (const auto& c : cases) {
         RequestParams params;
-        EXPECT_EQ(params.applyTokens(c.words), c.printed) << c.words.back();
+        EXPECT_EQ(apply(params, c.words), c.printed) << c.words.back();
         EXPECT_EQ(fieldsOf(params), c.fields) << c.words.back();
     }
 }
 
 TEST(RequestParams, EmptyValueKeepsTheFieldAndShowsIt) {
     RequestParams params;
-    params.applyTokens({"set", "a=300", "l=9", "s=4", "p=7"});
-    const Lines printed = params.applyTokens({"set", "a=", "l=", "s=", "p=", "o=", "f="});
+    apply(params, {"set", "a=300", "l=9", "s=4", "p=7"});
+    const Lines printed = apply(params, {"set", "a=", "l=", "s=", "p=", "o=", "f="});
     EXPECT_EQ(printed,
               (Lines{"Got param 'a=' tag: 'a' val: ''", "Address: 1836",
                      "Got param 'l=' tag: 'l' val: ''", "Length: 9",
@@ -107,7 +128,7 @@ TEST(RequestParams, EmptyValueKeepsTheFieldAndShowsIt) {
               "p=7 (I/O Page)\no=44 (I/O Offset)\nf=3 (Function Code)\nl=9 (Data Length)\n");
 }
 
-TEST(SplitWords, SplitsAtAnyWhiteSpaceKeepingCaseAndEquals) {
+TEST(Words, SplitAtAnyWhiteSpaceKeepingCaseAndEquals) {
     const struct {
         std::string line;
         Lines words;
@@ -119,7 +140,13 @@ TEST(SplitWords, SplitsAtAnyWhiteSpaceKeepingCaseAndEquals) {
         {std::string("x\0y z", 5), {std::string("x\0y", 3), "z"}},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(cTerminal::splitWords(c.line), c.words);
+        Words words(c.line);
+        EXPECT_EQ(words.empty(), c.words.empty()) << c.line;
+        Lines taken;
+        for (std::string_view word; words.next(word);) {
+            taken.emplace_back(word);
+        }
+        EXPECT_EQ(taken, c.words);
     }
 }
 

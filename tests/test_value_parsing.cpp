@@ -39,10 +39,9 @@ TEST(HexWord, HexDigitsWithOptionalPrefixSaturating) {
 }
 
 TEST(WriteValues, EveryWordWithoutEqualsAfterTheCommandIsOneValue) {
-    EXPECT_EQ(collectWriteValues({"wr"}), std::vector<uint16_t>{});
-    EXPECT_EQ(collectWriteValues({"wr", "a=5"}), std::vector<uint16_t>{});
-    EXPECT_EQ(collectWriteValues({"wr", "1", "a=5", "2", "zz", "x=y=z"}),
-              (std::vector<uint16_t>{1, 2, 0}));
+    EXPECT_EQ(collectWriteValues(Words("")), std::vector<uint16_t>{});
+    EXPECT_EQ(collectWriteValues(Words(" a=5")), std::vector<uint16_t>{});
+    EXPECT_EQ(collectWriteValues(Words("1 a=5\t2 zz x=y=z ")), (std::vector<uint16_t>{1, 2, 0}));
 }
 
 }  // namespace

@@ -32,7 +32,9 @@ std::string forBus(std::string text, const SimPeer& peer) {
 
 struct HygieneCase {
     const char* name;
-    std::vector<std::string> tcp_fault;  // simulator options on TCP; RTU's late delay differs
+    // Simulator options on TCP, and on RTU. A late reply comes halfway between the response
+    // timeout (TCP 0.5 s, RTU 1 s) and the end of the wait for quiet one timeout later.
+    std::vector<std::string> tcp_fault;
     std::vector<std::string> rtu_fault;
     const char* screen;
     std::vector<const char*> slave_log;  // what the slave did, in its request log
@@ -41,7 +43,7 @@ struct HygieneCase {
 
 const HygieneCase hygiene_cases[] = {
     {"LateConfirmationCountsOnlyForItsOwnWrite",
-     {"-f", "late", "-D", "700", "-n", "1"},
+     {"-f", "late", "-D", "750", "-n", "1"},
      // Half a second inside the RTU bound: an answer that begins within two timeouts after the
      // request has left the line is never taken for a later request's.
      {"-f", "late", "-D", "1500", "-n", "1"},
@@ -91,8 +93,8 @@ Bye Bye
      "ERROR cModbus: The slave confirmed the write ([0-9]+) ms after the request, later than the "
      "response timeout of {timeout} ms\n"},
     {"LateReadDoesNotShiftLaterReads",
-     {"-f", "late", "-D", "700", "-n", "1"},
-     {"-f", "late", "-D", "1400", "-n", "1"},
+     {"-f", "late", "-D", "750", "-n", "1"},
+     {"-f", "late", "-D", "1500", "-n", "1"},
      R"(
 modbus$>rr s=1 a=100
 Perform read register
@@ -340,7 +342,8 @@ void sendFrame(int fd, std::vector<uint8_t> frame) {
 }
 
 // A slave on the far end of the pair that answers every 8-byte read of one register and notes
-// the gap from the end of each reply to the first byte of the next request.
+// the gap from the end of each reply to the first byte of the next request. The reply's end is
+// taken before it is sent, so a slave thread held up after sending cannot shrink a gap.
 std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
     const int fd = openSlaveLine(device);
     std::vector<long> gaps;
@@ -355,8 +358,8 @@ std::vector<long> gapsSeenBySlave(const std::string& device, int replies) {
             gaps.push_back(static_cast<long>(
                 std::chrono::duration_cast<std::chrono::microseconds>(*first - reply_end).count()));
         }
-        sendFrame(fd, {request[0], 3, 2, 0x12, 0x34});
         reply_end = std::chrono::steady_clock::now();
+        sendFrame(fd, {request[0], 3, 2, 0x12, 0x34});
     }
     close(fd);
     return gaps;

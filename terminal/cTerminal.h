@@ -4,7 +4,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "orvel/cOrvel.h"
 #include "terminal/RequestParams.h"

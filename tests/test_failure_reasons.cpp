@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/peer.h"
+#include "tests/support/session.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ TEST(SayWhy, EachFailureNamesItsReason) {
          "Read failed: the reply of slave 1 had not ended 1000 ms after the request, so it was "
          "given up"},
     };
-    for (const auto& c : cases) {
+    checkAtOnce(cases, [](const auto& c) {
         const auto peer = c.tcp ? SimPeer::tcp({"-f", c.fault}) : SimPeer::rtu({"-f", c.fault});
         std::vector<std::string> argv{TESMAR_BINARY};
         for (const std::string& arg : peer->tesmarArgs()) {
@@ -47,7 +48,7 @@ TEST(SayWhy, EachFailureNamesItsReason) {
         EXPECT_NE(out.find(std::string(c.reason) + "\r\n"), std::string::npos) << out;
         tesmar.type("q\r");
         EXPECT_EQ(tesmar.finish().exit_status, 0);
-    }
+    });
     TerminalProcess unconnected({TESMAR_BINARY, "-h", "127.0.0.1", "-p", "1"},
                                 TerminalProcess::Wiring::both, "dumb");
     unconnected.readUntil("modbus$>");

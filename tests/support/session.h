@@ -1,9 +1,24 @@
 #pragma once
 
+#include <future>
 #include <string>
 #include <vector>
 
 #include "tests/support/process.h"
+
+// Calls check once for each item, each on a thread of its own, and returns when all have
+// returned: sessions that mostly wait out a slave's timeouts then take the longest of them, not
+// their sum.
+template <typename Items, typename Check>
+void checkAtOnce(const Items& items, Check check) {
+    std::vector<std::future<void>> runs;
+    for (const auto& item : items) {
+        runs.push_back(std::async(std::launch::async, [&check, &item] { check(item); }));
+    }
+    for (std::future<void>& run : runs) {
+        run.get();
+    }
+}
 
 // Runs the built tool with the given arguments and piped standard input.
 ProcessResult runTesmar(const std::vector<std::string>& args, const std::string& input);

@@ -121,7 +121,9 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
 // Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
 // inherited as ignored it does nothing. Ctrl-D ends the session with the terminal's mode back.
 TEST_F(LineEditing, CtrlCDropsTheLineAndOnlyCtrlDEnds) {
-    peer = SimPeer::tcp({"-f", "late", "-D", "400"});
+    // The read's answer comes 0.5 s after its request, well inside RTU's 1 s response timeout,
+    // and the key comes 0.2 s into it.
+    peer = SimPeer::rtu({"-f", "late", "-D", "500"});
     const struct {
         std::string keys_before, keys_after;
         bool interrupt_ignored;

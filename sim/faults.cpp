@@ -34,7 +34,7 @@ void breakByteCount(std::vector<uint8_t>& pdu) {
         const int count = (pdu[3] << 8 | pdu[4]) + 1;
         pdu[3] = static_cast<uint8_t>(count >> 8);
         pdu[4] = static_cast<uint8_t>(count);
-    } else if (function <= 4) {
+    } else if (function <= 4 || function == 23) {
         --pdu[1];
         pdu.pop_back();
     } else {

@@ -7,6 +7,7 @@ const int max_read_bits = 2000;
 const int max_write_bits = 1968;
 const int max_read_registers = 125;
 const int max_write_registers = 123;
+const int max_read_write_registers = 121;
 const int table_size = 65536;
 
 // Exception codes.
@@ -24,7 +25,7 @@ void pushWord(std::vector<uint8_t>& frame, int value) {
 }
 
 bool hasAddressAndCount(int function) {
-    return (function >= 1 && function <= 6) || function == 15 || function == 16;
+    return (function >= 1 && function <= 6) || function == 15 || function == 16 || function == 23;
 }
 
 Answer fail(int function, int code) {
@@ -64,11 +65,32 @@ Answer readRegisters(int function, int address, int count, const std::vector<uin
     return answer;
 }
 
-}  // namespace
-
-std::size_t headerLength(Transport transport) {
-    return transport == Transport::tcp ? 7 : 1;
+// Read/Write Multiple Registers (23): the write goes first, then the read sees it.
+Answer readWriteRegisters(const uint8_t* pdu, std::size_t length, RegisterMap& map) {
+    const int function = pdu[0];
+    if (length < 10) {
+        return fail(function, illegal_data_value);
+    }
+    const int read_address = getWord(pdu + 1);
+    const int read_count = getWord(pdu + 3);
+    const int write_address = getWord(pdu + 5);
+    const int write_count = getWord(pdu + 7);
+    if (read_count < 1 || read_count > max_read_registers || write_count < 1 ||
+        write_count > max_read_write_registers || pdu[9] != write_count * 2 ||
+        length != 10 + static_cast<std::size_t>(write_count) * 2) {
+        return fail(function, illegal_data_value);
+    }
+    if (read_address + read_count > table_size || write_address + write_count > table_size) {
+        return fail(function, illegal_data_address);
+    }
+    for (std::size_t i = 0; i < static_cast<std::size_t>(write_count); ++i) {
+        map.holding[static_cast<std::size_t>(write_address) + i] =
+            static_cast<uint16_t>(getWord(pdu + 10 + 2 * i));
+    }
+    return readRegisters(function, read_address, read_count, map.holding);
 }
+
+}  // namespace
 
 Request decodeRequest(Transport transport, const uint8_t* frame, std::size_t length) {
     Request request;
@@ -86,6 +108,10 @@ Request decodeRequest(Transport transport, const uint8_t* frame, std::size_t len
         const bool single = request.function == 5 || request.function == 6;
         request.count = single ? 1 : getWord(frame + header + 3);
     }
+    if (request.function == 23 && length >= header + 9) {
+        request.write_address = getWord(frame + header + 5);
+        request.write_count = getWord(frame + header + 7);
+    }
     return request;
 }
 
@@ -101,7 +127,8 @@ Answer answerRequest(const uint8_t* pdu, std::size_t length, RegisterMap& map) {
     if (!hasAddressAndCount(function)) {
         return fail(function, illegal_function);
     }
-    if (length < 5) {
+    // Reads and single writes carry exactly address and count (or value).
+    if (length < 5 || (function <= 6 && length != 5)) {
         return fail(function, illegal_data_value);
     }
     const int address = getWord(pdu + 1);
@@ -126,13 +153,15 @@ Answer answerRequest(const uint8_t* pdu, std::size_t length, RegisterMap& map) {
         case 6:
             map.holding[at] = static_cast<uint16_t>(count);
             return Answer{std::vector<uint8_t>(pdu, pdu + 5), 0};
+        case 23:
+            return readWriteRegisters(pdu, length, map);
         default:
             break;
     }
     const bool bits = function == 15;
     const int bytes = bits ? (count + 7) / 8 : count * 2;
     if (count < 1 || count > (bits ? max_write_bits : max_write_registers) || length < 6 ||
-        pdu[5] != bytes || length < 6 + static_cast<std::size_t>(bytes)) {
+        pdu[5] != bytes || length != 6 + static_cast<std::size_t>(bytes)) {
         return fail(function, illegal_data_value);
     }
     if (address + count > table_size) {
@@ -146,90 +175,4 @@ Answer answerRequest(const uint8_t* pdu, std::size_t length, RegisterMap& map) {
         }
     }
     return Answer{std::vector<uint8_t>(pdu, pdu + 5), 0};
-}
-
-std::vector<uint8_t> frameReply(Transport transport, const uint8_t* request, int unit,
-                                const std::vector<uint8_t>& pdu) {
-    std::vector<uint8_t> frame;
-    if (transport == Transport::tcp) {
-        frame.assign(request, request + 4);
-        // The MBAP length counts the unit id and the PDU.
-        pushWord(frame, static_cast<int>(pdu.size() + 1));
-    }
-    frame.push_back(static_cast<uint8_t>(unit));
-    frame.insert(frame.end(), pdu.begin(), pdu.end());
-    if (transport == Transport::rtu) {
-        const uint16_t crc = crc16(frame.data(), frame.size());
-        frame.push_back(static_cast<uint8_t>(crc));
-        frame.push_back(static_cast<uint8_t>(crc >> 8));
-    }
-    return frame;
-}
-
-std::size_t rtuRequestLength(const uint8_t* bytes, std::size_t have) {
-    if (have < 2) {
-        return 0;
-    }
-    const int function = bytes[1];
-    if (function == 15 || function == 16) {
-        return have < 7 ? 0 : 9 + std::size_t{bytes[6]};
-    }
-    return hasAddressAndCount(function) ? 8 : 4;
-}
-
-bool rtuChecksumOk(const uint8_t* frame, std::size_t length) {
-    if (length < 4) {
-        return false;
-    }
-    const uint16_t crc = crc16(frame, length - 2);
-    return frame[length - 2] == (crc & 0xFF) && frame[length - 1] == crc >> 8;
-}
-
-uint16_t crc16(const uint8_t* bytes, std::size_t length) {
-    unsigned crc = 0xFFFF;
-    for (std::size_t i = 0; i < length; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1) != 0 ? (crc >> 1) ^ 0xA001 : crc >> 1;
-        }
-    }
-    return static_cast<uint16_t>(crc);
-}
-
-std::string functionName(int function) {
-    switch (function) {
-        case 1:
-            return "read coils";
-        case 2:
-            return "read discrete inputs";
-        case 3:
-            return "read holding registers";
-        case 4:
-            return "read input registers";
-        case 5:
-            return "write single coil";
-        case 6:
-            return "write single register";
-        case 15:
-            return "write multiple coils";
-        case 16:
-            return "write multiple registers";
-        default:
-            return "unknown function";
-    }
-}
-
-std::string exceptionName(int code) {
-    switch (code) {
-        case 1:
-            return "illegal function";
-        case 2:
-            return "illegal data address";
-        case 3:
-            return "illegal data value";
-        case 4:
-            return "server device failure";
-        default:
-            return "unknown exception";
-    }
 }

@@ -23,16 +23,9 @@
 
 #include "sim/faults.h"
 #include "sim/registers.h"
-#include "sim/request_log.h"
-#include "sim/slave.h"
+#include "sim/server.h"
 
 namespace {
-
-volatile std::sig_atomic_t stop_requested = 0;
-
-void onSignal(int) {
-    stop_requested = 1;
-}
 
 const char usage[] =
     R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-s UNIT] [-m FILE] [-f MODE [-D MS] [-n N]] [-l] [-v]
@@ -70,7 +63,7 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
               interval between the bytes of a trickled one (default 450)
   -n N        fault only the first N requests, then answer correctly
   -l          log one line per request on stderr
-  -v          libmodbus debug output (on stderr)
+  -v          every frame in hexadecimal (on stderr)
   -?, --help  show this help
 
 A map file has one entry a line: a table (holding, input, coil or discrete),
@@ -86,7 +79,8 @@ Presets without -m, in holding and input registers alike (everything else 0):
   200-207   "tesmar simulator", two characters per register, high byte first
   300-303   0x1F20 0x7E7F 0x8000 0xFF41 (printable boundaries)
   65535     0xBEEF
-Served: function codes 1-6, 15 and 16; writes go to the coils and holding registers.
+Served: function codes 1-6, 15, 16 and 23; writes go to the coils and holding
+registers. Any other function code gets exception 1 (illegal function).
 )";
 
 struct Options {
@@ -219,217 +213,6 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
     return {true, 0};
 }
 
-bool writeAll(int fd, const std::vector<uint8_t>& bytes, bool socket) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = socket ? send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL)
-                                 : write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno != EINTR) {
-            return false;
-        }
-        done += n > 0 ? static_cast<std::size_t>(n) : 0;
-    }
-    return true;
-}
-
-std::string nowText() {
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return logTime(now.tv_sec, now.tv_nsec / 1000000);
-}
-
-std::string peerName(int fd) {
-    sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    char text[INET_ADDRSTRLEN] = "?";
-    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0) {
-        inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    }
-    return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
-}
-
-// The serving state shared by all connections.
-struct Server {
-    modbus_t* ctx;
-    Transport transport;
-    int unit;  // the only unit served, or -1 for all
-    RegisterMap map;
-    FaultPlan faults;
-    bool log;
-    bool verbose;
-    sigset_t wait_mask;
-};
-
-void logLine(const Server& s, const std::string& client, const Request& request,
-             const std::string& outcome) {
-    if (s.log) {
-        // Keeps the order with the library's trace, which goes through stdout.
-        std::fflush(stdout);
-        std::fprintf(stderr, "%s\n", requestLine(nowText(), client, request, outcome).c_str());
-    }
-}
-
-void traceFrame(const Server& s, const char* format, const uint8_t* bytes, std::size_t length) {
-    if (s.verbose) {
-        for (std::size_t i = 0; i < length; ++i) {
-            std::printf(format, bytes[i]);
-        }
-        std::printf("\n");
-    }
-}
-
-// Waits ms milliseconds; false when a stop signal cut the wait short. pselect rather than sleep
-// so that SIGTERM ends the wait.
-bool pause(const Server& s, int ms) {
-    const timespec delay{ms / 1000, ms % 1000 * 1000000L};
-    return pselect(0, nullptr, nullptr, nullptr, &delay, &s.wait_mask) == 0;
-}
-
-// Answers one request frame; false means the connection is to be closed.
-bool serve(Server& s, int fd, const uint8_t* req, std::size_t length, const std::string& client) {
-    const Response response = respond(s.transport, req, length, s.unit, s.map, s.faults);
-    logLine(s, client, decodeRequest(s.transport, req, length), outcomeText(response));
-    if (response.close) {
-        return false;
-    }
-    if (response.frame.empty()) {
-        return true;
-    }
-    const bool socket = s.transport == Transport::tcp;
-    if (response.fault == Fault::trickle) {
-        traceFrame(s, "[%.2X]", response.frame.data(), response.frame.size());
-        // The header at once, then each further byte after the interval.
-        const auto head =
-            static_cast<long>(std::min(trickleHead(s.transport), response.frame.size()));
-        std::vector<uint8_t> piece(response.frame.begin(), response.frame.begin() + head);
-        for (auto next = response.frame.begin() + head;; ++next) {
-            if (!writeAll(fd, piece, socket)) {
-                return false;
-            }
-            if (next == response.frame.end() || !pause(s, response.delay_ms)) {
-                return true;
-            }
-            piece.assign(next, next + 1);
-        }
-    }
-    if (response.delay_ms > 0 && !pause(s, response.delay_ms)) {
-        return true;
-    }
-    traceFrame(s, "[%.2X]", response.frame.data(), response.frame.size());
-    return writeAll(fd, response.frame, socket);
-}
-
-// Waits until one of the watched descriptors is readable or the timeout (none when null)
-// passes; false when it is time to stop.
-bool waitReadable(Server& s, int max_fd, const fd_set& watched, fd_set& ready,
-                  const timespec* timeout) {
-    while (!stop_requested) {
-        ready = watched;
-        if (pselect(max_fd + 1, &ready, nullptr, nullptr, timeout, &s.wait_mask) >= 0) {
-            return !stop_requested;
-        }
-        if (errno != EINTR) {
-            std::perror("tesmar-sim: select");
-            return false;
-        }
-    }
-    return false;
-}
-
-// Serves TCP clients on the listening socket until a signal arrives.
-void serveTcp(Server& s, int listen_fd) {
-    fd_set watched;
-    FD_ZERO(&watched);
-    FD_SET(listen_fd, &watched);
-    int max_fd = listen_fd;
-    std::vector<std::string> clients(FD_SETSIZE);
-    uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
-    fd_set ready;
-    while (waitReadable(s, max_fd, watched, ready, nullptr)) {
-        for (int fd = 0; fd <= max_fd && !stop_requested; ++fd) {
-            if (!FD_ISSET(fd, &ready)) {
-                continue;
-            }
-            if (fd == listen_fd) {
-                const int client = accept(listen_fd, nullptr, nullptr);
-                if (client >= FD_SETSIZE) {
-                    close(client);
-                } else if (client >= 0) {
-                    FD_SET(client, &watched);
-                    max_fd = std::max(max_fd, client);
-                    clients[static_cast<std::size_t>(client)] = peerName(client);
-                }
-                continue;
-            }
-            modbus_set_socket(s.ctx, fd);
-            const int len = modbus_receive(s.ctx, req);
-            if (len < 0 || (len > 0 && !serve(s, fd, req, static_cast<std::size_t>(len),
-                                              clients[static_cast<std::size_t>(fd)]))) {
-                close(fd);
-                FD_CLR(fd, &watched);
-            }
-        }
-    }
-    for (int fd = 0; fd <= max_fd; ++fd) {
-        if (FD_ISSET(fd, &watched)) {
-            close(fd);
-        }
-    }
-    // Already closed above; keeps modbus_close from closing it again.
-    modbus_set_socket(s.ctx, -1);
-}
-
-// Serves every whole frame at the front of pending and removes it.
-void serveSerialFrames(Server& s, int fd, std::vector<uint8_t>& pending) {
-    for (;;) {
-        const std::size_t length = rtuRequestLength(pending.data(), pending.size());
-        if (length == 0 || pending.size() < length) {
-            return;
-        }
-        traceFrame(s, "<%.2X>", pending.data(), length);
-        if (rtuChecksumOk(pending.data(), length)) {
-            serve(s, fd, pending.data(), length, "rtu");
-            pending.erase(pending.begin(), pending.begin() + static_cast<long>(length));
-        } else {
-            // Where the next frame starts is unknown: drop everything that came.
-            logLine(s, "rtu", decodeRequest(Transport::rtu, pending.data(), length),
-                    "bad checksum, no reply");
-            pending.clear();
-        }
-    }
-}
-
-// Serves the serial line until a signal arrives or the line hangs up. The slave frames
-// requests itself, so that it sees every request on the line (the library, after a request for
-// another slave, would take the next frame for that slave's reply and drop it).
-void serveRtu(Server& s, int fd) {
-    fd_set watched;
-    FD_ZERO(&watched);
-    FD_SET(fd, &watched);
-    std::vector<uint8_t> pending;
-    // A frame's bytes come without pauses; a pause this long ends what came as no frame.
-    const timespec frame_gap{0, 100000000};
-    fd_set ready;
-    while (waitReadable(s, fd, watched, ready, pending.empty() ? nullptr : &frame_gap)) {
-        if (!FD_ISSET(fd, &ready)) {
-            traceFrame(s, "<%.2X>", pending.data(), pending.size());
-            logLine(s, "rtu", decodeRequest(Transport::rtu, pending.data(), pending.size()),
-                    "incomplete frame of " + std::to_string(pending.size()) + " bytes, no reply");
-            pending.clear();
-            continue;
-        }
-        uint8_t chunk[MODBUS_RTU_MAX_ADU_LENGTH];
-        const ssize_t got = read(fd, chunk, sizeof chunk);
-        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN)) {
-            // The far end of the serial line hung up (a pty whose peer went): nothing more
-            // can arrive, and waiting on it would spin.
-            std::fputs("tesmar-sim: the serial line hung up\n", stderr);
-            return;
-        }
-        pending.insert(pending.end(), chunk, chunk + std::max<ssize_t>(got, 0));
-        serveSerialFrames(s, fd, pending);
-    }
-}
-
 // The registers to serve: the presets, or those of the map file. Says why on stderr when the
 // file is refused.
 std::optional<RegisterMap> loadRegisters(const Options& o) {
@@ -488,45 +271,37 @@ int main(int argc, char** argv) {
     if (!registers) {
         return 2;
     }
-    Server s{nullptr,   o.device.empty() ? Transport::tcp : Transport::rtu,
-             o.slave,   std::move(*registers),
-             o.faults,  o.log,
-             o.verbose, {}};
+    ServeSettings settings;
+    settings.transport = o.device.empty() ? Transport::tcp : Transport::rtu;
+    settings.unit = o.slave;
+    settings.silence_us = silentIntervalMicros(o.baud);
+    settings.log = o.log;
+    settings.verbose = o.verbose;
+    settings.wait_mask = catchStopSignals();
+    cServer server(settings, std::move(*registers), o.faults);
 
-    // Signals stay blocked except inside pselect, so none slips in between check and wait.
-    sigset_t stop_signals;
-    sigemptyset(&stop_signals);
-    sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
-    sigprocmask(SIG_BLOCK, &stop_signals, &s.wait_mask);
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-
-    s.ctx = o.device.empty()
-                ? modbus_new_tcp(o.addr.c_str(), o.port)
-                : modbus_new_rtu(o.device.c_str(), o.baud, o.parity, o.data_bits, o.stop_bits);
-    if (s.ctx == nullptr) {
+    modbus_t* ctx = o.device.empty() ? modbus_new_tcp(o.addr.c_str(), o.port)
+                                     : modbus_new_rtu(o.device.c_str(), o.baud, o.parity,
+                                                      o.data_bits, o.stop_bits);
+    if (ctx == nullptr) {
         std::fprintf(stderr, "tesmar-sim: %s\n", modbus_strerror(errno));
         return 1;
     }
-    const StartResult started = start(s.ctx, o);
+    const StartResult started = start(ctx, o);
     if (started.ready) {
         std::fflush(stdout);
         if (o.verbose) {
-            // libmodbus prints its debug output on stdout, which belongs to the readiness line.
+            // The frame trace goes through stdout, which belongs to the readiness line.
             dup2(STDERR_FILENO, STDOUT_FILENO);
-            modbus_set_debug(s.ctx, TRUE);
         }
-        if (s.transport == Transport::tcp) {
-            serveTcp(s, started.listen_fd);
+        if (settings.transport == Transport::tcp) {
+            server.serveTcp(started.listen_fd);
+            close(started.listen_fd);
         } else {
-            serveRtu(s, modbus_get_socket(s.ctx));
+            server.serveRtu(modbus_get_socket(ctx));
         }
     }
-    modbus_close(s.ctx);
-    modbus_free(s.ctx);
+    modbus_close(ctx);
+    modbus_free(ctx);
     return started.ready ? 0 : 1;
 }

@@ -43,5 +43,9 @@ std::string requestLine(const std::string& time, const std::string& client, cons
         line += " address " + std::to_string(request.address) + " count " +
                 std::to_string(request.count);
     }
+    if (request.write_address >= 0) {
+        line += " write address " + std::to_string(request.write_address) + " count " +
+                std::to_string(request.write_count);
+    }
     return line + ": " + outcome;
 }

@@ -41,6 +41,20 @@ TEST(SimAnswer, ServesEachFunctionAsACorrectSlave) {
         {"multiple coils", {15, 0, 20, 0, 10, 2, 0x01, 0x02}, {15, 0, 20, 0, 10}},
         {"multiple registers", {16, 0, 8, 0, 1, 2, 0x12, 0x34}, {16, 0, 8, 0, 1}},
         {"unknown function", {43, 14, 1, 0}, {0xAB, 1}},
+        {"unknown function with what looks like a write",
+         {8, 0, 0, 0, 2, 0, 0, 0, 6, 1, 6},
+         {0x88, 1}},
+        {"read/write: write first, then read",
+         {23, 0, 99, 0, 2, 0, 100, 0, 1, 2, 0xBE, 0xEF},
+         {23, 4, 0, 0, 0xBE, 0xEF}},
+        {"read/write: byte count off",
+         {23, 0, 99, 0, 2, 0, 100, 0, 1, 4, 0xBE, 0xEF, 0, 0},
+         {0x97, 3}},
+        {"read/write past the end", {23, 0xFF, 0xFF, 0, 2, 0, 100, 0, 1, 2, 0xBE, 0xEF}, {0x97, 2}},
+        {"read with bytes beyond its count", {3, 0, 100, 0, 1, 0, 0}, {0x83, 3}},
+        {"write with more data than its count",
+         {16, 0, 8, 0, 1, 2, 0x12, 0x34, 0x56, 0x78},
+         {0x90, 3}},
         {"no registers", {3, 0, 0, 0, 0}, {0x83, 3}},
         {"126 registers", {3, 0, 0, 0, 126}, {0x83, 3}},
         {"past the last address", {4, 0xFF, 0xFF, 0, 2}, {0x84, 2}},
@@ -83,21 +97,20 @@ TEST(SimFrames, ChecksumAndFraming) {
               (Bytes{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
 }
 
-TEST(SimFrames, RtuRequestLengthFromTheFunctionCode) {
+TEST(SimFrames, TcpFrameLengthFromTheMbapHeader) {
     const struct {
         Bytes start;
-        std::size_t length;
+        long length;
     } cases[] = {
-        {{1}, 0},
-        {{1, 3}, 8},
-        {{1, 6, 0, 1}, 8},
-        {{1, 16, 0, 1, 0, 2}, 0},
-        {{1, 16, 0, 1, 0, 2, 4}, 13},
-        {{1, 15, 0, 1, 0, 9, 2}, 11},
-        {{1, 17}, 4},
+        {{0, 1, 0, 0, 0, 6}, 0},           {{0, 1, 0, 0, 0, 6, 1}, 12},
+        {{0, 1, 0, 0, 0, 16, 1, 8}, 22},   {{0, 1, 0, 0, 0, 254, 1}, 260},
+        {{0, 1, 0, 1, 0, 6, 1}, -1},       {{0, 1, 0, 0, 0, 0, 1}, -1},
+        {{0, 1, 0, 0, 0, 1, 1}, -1},       {{0, 1, 0, 0, 0, 255, 1}, -1},
+        {{0, 1, 0, 0, 0xFF, 0xFF, 1}, -1},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(rtuRequestLength(c.start.data(), c.start.size()), c.length) << c.start.size();
+        EXPECT_EQ(tcpFrameLength(c.start.data(), c.start.size()), c.length)
+            << int(c.start[3]) << " " << int(c.start[5]);
     }
     const Bytes frame{1, 3, 0, 0, 0, 1, 0x84, 0x0A};
     EXPECT_TRUE(rtuChecksumOk(frame.data(), frame.size()));

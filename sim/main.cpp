@@ -1,10 +1,12 @@
 // tesmar-sim: a Modbus TCP/RTU slave with preset registers and optional faulty replies.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <getopt.h>
 #include <modbus.h>
 #include <netinet/in.h>
 #include <sys/select.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -219,9 +221,31 @@ std::optional<RegisterMap> loadRegisters(const Options& o) {
     if (o.map_file.empty()) {
         return presetRegisters();
     }
-    std::ifstream file(o.map_file);
-    if (!file) {
+    // Opened without waiting (a FIFO with no writer would block) and looked at before reading:
+    // only a regular file is a map, a device such as /dev/zero never ends.
+    const int fd = open(o.map_file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat info {};
+    if (fd < 0 || fstat(fd, &info) != 0) {
         std::fprintf(stderr, "tesmar-sim: %s: %s\n", o.map_file.c_str(), std::strerror(errno));
+        if (fd >= 0) {
+            close(fd);
+        }
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        close(fd);
+        std::fprintf(stderr, "tesmar-sim: %s: %s, not a regular file\n", o.map_file.c_str(),
+                     S_ISDIR(info.st_mode)    ? "a directory"
+                     : S_ISFIFO(info.st_mode) ? "a FIFO"
+                     : S_ISSOCK(info.st_mode) ? "a socket"
+                                              : "a device");
+        return std::nullopt;
+    }
+    // The very file looked at, opened again for the stream.
+    std::ifstream file("/proc/self/fd/" + std::to_string(fd));
+    close(fd);
+    if (!file) {
+        std::fprintf(stderr, "tesmar-sim: %s: cannot be read\n", o.map_file.c_str());
         return std::nullopt;
     }
     MapFile loaded = parseRegisterMap(file, o.map_file);

@@ -6,6 +6,11 @@
 
 namespace {
 
+// Characters of a bad token that a message shows.
+const std::size_t shown_token = 40;
+// Longest line of a map file: one line may carry many values, but not without bound.
+const std::size_t max_line = 65536;
+
 // A whole number in decimal or with 0x in hex, no sign, at most max.
 std::optional<long> parseMapNumber(const std::string& text, long max) {
     const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
@@ -28,6 +33,21 @@ std::optional<long> parseMapNumber(const std::string& text, long max) {
     return value;
 }
 
+// A token as a message shows it: its first characters, non-printing bytes as \xHH, "..." when cut.
+std::string shown(const std::string& token) {
+    std::string text;
+    for (std::size_t i = 0; i < token.size() && i < shown_token; ++i) {
+        const auto byte = static_cast<unsigned char>(token[i]);
+        if (byte < 0x20 || byte >= 0x7F) {
+            static const char hex[] = "0123456789abcdef";
+            text += {'\\', 'x', hex[byte >> 4], hex[byte & 0xF]};
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    return token.size() > shown_token ? text + "..." : text;
+}
+
 // Applies one line without its comment to map; returns what is wrong with it, or "".
 std::string applyMapLine(const std::string& line, RegisterMap& map) {
     std::istringstream words(line);
@@ -38,20 +58,20 @@ std::string applyMapLine(const std::string& line, RegisterMap& map) {
     }
     const bool bits = table == "coil" || table == "discrete";
     if (!bits && table != "holding" && table != "input") {
-        return "unknown table '" + table + "' (holding, input, coil or discrete)";
+        return "unknown table '" + shown(table) + "' (holding, input, coil or discrete)";
     }
     if (!(words >> address_text)) {
-        return "no address after '" + table + "'";
+        return "no address after '" + shown(table) + "'";
     }
     const std::optional<long> address = parseMapNumber(address_text, 65535);
     if (!address) {
-        return "bad address '" + address_text + "' (0 to 65535)";
+        return "bad address '" + shown(address_text) + "' (0 to 65535)";
     }
     std::vector<uint16_t> values;
     for (std::string text; words >> text;) {
         const std::optional<long> value = parseMapNumber(text, bits ? 1 : 65535);
         if (!value) {
-            return "bad value '" + text + "' (" + (bits ? "0 or 1" : "0 to 65535") + ")";
+            return "bad value '" + shown(text) + "' (" + (bits ? "0 or 1" : "0 to 65535") + ")";
         }
         values.push_back(static_cast<uint16_t>(*value));
     }
@@ -106,8 +126,19 @@ RegisterMap presetRegisters() {
 
 MapFile parseRegisterMap(std::istream& in, const std::string& name) {
     RegisterMap map;
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
+    std::vector<char> buffer(max_line + 1);
+    for (int number = 1; !in.eof(); ++number) {
+        in.getline(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        if (in.bad() || (got == 0 && in.eof())) {
+            break;
+        }
+        if (in.fail() && !in.eof()) {
+            return {std::nullopt, name + ":" + std::to_string(number) + ": line longer than " +
+                                      std::to_string(max_line) + " characters"};
+        }
+        // gcount counts the newline, which the buffer does not hold; the last line may lack it.
+        const std::string line(buffer.data(), in.eof() ? got : got - 1);
         const std::string error = applyMapLine(line.substr(0, line.find('#')), map);
         if (!error.empty()) {
             return {std::nullopt, name + ":" + std::to_string(number) + ": " + error};

@@ -54,6 +54,11 @@ TEST(SimMap, EachBadLineIsRefusedWithItsLineAndReason) {
         {"coil 10 2", "bad value '2' (0 or 1)"},
         {"discrete 10 0x1 +1", "bad value '+1' (0 or 1)"},
         {"holding 65535 1 2", "values run past address 65535"},
+        {"holding 1 " + std::string(50, '7'),
+         "bad value '" + std::string(40, '7') + "...' (0 to 65535)"},
+        {std::string("hold\0ing\x01\xff 1 1", 14),
+         "unknown table 'hold\\x00ing\\x01\\xff' (holding, input, coil or discrete)"},
+        {"input " + std::string(70000, '1'), "line longer than 65536 characters"},
     };
     for (const auto& c : cases) {
         const MapFile file = parse("holding 1 1\n# fine so far\n" + c.line + "\nholding 2 2\n");

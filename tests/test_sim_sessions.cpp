@@ -1,6 +1,7 @@
 // tesmar against a simulator loaded from a map file, over TCP and RTU: the file's values read
 // back, writes kept for the next client, and one request log line per request.
 #include <modbus.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -231,12 +232,17 @@ TEST(SimStartRefused, BeforeServingWithStatusTwo) {
     TempDir dir;
     const std::string path = dir.path() + "/plant.map";
     std::ofstream(path) << small_map << "coil 7 1 2\n";
+    // No writer ever opens it: reading it would wait for ever.
+    const std::string fifo = dir.path() + "/plant.fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const struct {
         std::vector<std::string> options;
         std::string err;
     } cases[] = {
         {{"-p", "0", "-m", path}, path + ":6: bad value '2' (0 or 1)\n"},
-        {{"-p", "0", "-m", dir.path()}, dir.path() + ": cannot be read\n"},
+        {{"-p", "0", "-m", dir.path()}, dir.path() + ": a directory, not a regular file\n"},
+        {{"-p", "0", "-m", "/dev/zero"}, "/dev/zero: a device, not a regular file\n"},
+        {{"-p", "0", "-m", fifo}, fifo + ": a FIFO, not a regular file\n"},
         {{"-p", "0", "-f", "crc"}, "fault mode crc works over RTU only\n"},
         {{"-d", "/nonexistent", "-f", "txid"}, "fault mode txid works over TCP only\n"},
         {{"-d", "/nonexistent", "-s", "248"}, "an RTU slave address is 1 to 247\n"},

@@ -25,6 +25,8 @@ public:
     std::string log() const;
     // Ends the simulator, as a slave that goes away.
     void kill() { sim.reset(); }
+    // Sends SIGTERM and waits for the end; returns the exit status or -1.
+    int stop() { return sim->stop(); }
 
 private:
     // Starts the simulator with its standard error to the log file; returns its first line.

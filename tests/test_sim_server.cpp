@@ -1,0 +1,241 @@
+// The simulator's loop against hand-made frames and hostile clients: TCP framed by the MBAP
+// header, RTU by the silence between frames, and no client holding another.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <modbus.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "frames/frames.h"
+#include "tests/support/peer.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+Bytes hex(const std::string& text) {
+    Bytes bytes;
+    for (std::size_t i = 0; i + 1 < text.size(); i += 2) {
+        bytes.push_back(static_cast<uint8_t>(std::stoi(text.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// A descriptor closed when the object goes.
+struct Fd {
+    int fd = -1;
+    ~Fd() {
+        if (fd >= 0) {
+            close(fd);
+        }
+    }
+};
+
+// A TCP connection to the peer; receive_buffer, when given, shrinks the socket's.
+int connectTo(const SimPeer& peer, int receive_buffer = 0) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (receive_buffer > 0) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+    }
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(peer.tesmarArgs()[3])));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    return fd;
+}
+
+// Whether all the bytes went; a connection the far end closed takes them or fails, as it
+// happens, without a SIGPIPE.
+bool sendBytes(int fd, const Bytes& bytes) {
+    signal(SIGPIPE, SIG_IGN);
+    return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+}
+
+// What arrives on fd until want bytes have come, the far end closes, or 2 s pass.
+Bytes receive(int fd, std::size_t want) {
+    Bytes got;
+    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    while (got.size() < want && Clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, 50) == 1) {
+            uint8_t chunk[512];
+            const ssize_t n = read(fd, chunk, sizeof chunk);
+            if (n <= 0) {
+                break;
+            }
+            got.insert(got.end(), chunk, chunk + n);
+        }
+    }
+    return got;
+}
+
+// Holding register `address` as a second client reads it.
+int readBack(const SimPeer& peer, int address) {
+    Fd fd{connectTo(peer)};
+    EXPECT_TRUE(sendBytes(fd.fd, {0, 9, 0, 0, 0, 6, 1, 3, static_cast<uint8_t>(address >> 8),
+                                  static_cast<uint8_t>(address), 0, 1}));
+    const Bytes reply = receive(fd.fd, 11);
+    return reply.size() == 11 ? reply[9] << 8 | reply[10] : -1;
+}
+
+struct TcpCase {
+    const char* what;
+    const char* sent;
+    const char* reply;  // then the connection stays open, unless closed is set
+    bool closed;
+};
+
+TEST(SimServerTcp, FramesByTheMbapHeaderAndNeverInventsAWrite) {
+    const TcpCase cases[] = {
+        {"FC8 whose data holds a write of register 262",
+         "0001000000100108000000020000000601060309dead", "000100000003018801", false},
+        {"FC43 and FC3 in one segment", "000200000005012b0e0100000300000006010300640002",
+         "00020000000301ab0100030000000701030441480000", false},
+        {"FC16 with less data in its count than the header covers",
+         "00040000000b011001060001020309dead", "000400000003019003", false},
+        {"FC23 writes, then reads what it wrote", "00050000000d011701f4000201f4000102cafe",
+         "000500000007011704cafe0000", false},
+        {"protocol id 1", "000600010006010300640001", "", true},
+        {"length 0", "0007000000000103", "", true},
+        {"length 0xFFFF", "00080000ffff0103", "", true},
+    };
+    const auto peer = SimPeer::tcp({"-l"});
+    for (const TcpCase& c : cases) {
+        Fd fd{connectTo(*peer)};
+        EXPECT_TRUE(sendBytes(fd.fd, hex(c.sent))) << c.what;
+        const Bytes expected = hex(c.reply);
+        EXPECT_EQ(receive(fd.fd, c.closed ? 1 : expected.size()), expected) << c.what;
+        // Still in step: the next request is answered, or the connection is gone.
+        sendBytes(fd.fd, hex("00aa00000006010300000001"));
+        EXPECT_EQ(receive(fd.fd, 11).size(), c.closed ? 0u : 11u) << c.what;
+    }
+    EXPECT_EQ(readBack(*peer, 262), 0);
+    EXPECT_EQ(readBack(*peer, 500), 0xCAFE);
+    const std::string log = peer->log();
+    for (const char* line :
+         {"unit 1 unknown function (8): exception 1 (illegal function)",
+          "unit 1 unknown function (43): exception 1 (illegal function)",
+          "unit 1 read holding registers (3) address 100 count 2: ok",
+          "unit 1 write multiple registers (16) address 262 count 1: exception 3",
+          "unit 1 read/write multiple registers (23) address 500 count 2 write address 500 count "
+          "1: ok",
+          "malformed MBAP header: connection closed"}) {
+        EXPECT_NE(log.find(line), std::string::npos) << line << "\n" << log;
+    }
+}
+
+// A client that sends one byte every 0.2 s and never ends its frame, and one that sends requests
+// and never reads a reply.
+TEST(SimServerTcp, StallingClientsCostANormalOneNothing) {
+    const auto peer = SimPeer::tcp({"-l"});
+    Fd slow{connectTo(*peer)};
+    Fd deaf{connectTo(*peer, 4096)};
+    Bytes flood;
+    for (int i = 0; i < 20000; ++i) {
+        const Bytes request =
+            hex("0001000000060103000000"
+                "7d");
+        flood.insert(flood.end(), request.begin(), request.end());
+    }
+    std::thread loris([&slow] {
+        const Bytes half = hex("000100000006010300");
+        for (const uint8_t byte : half) {
+            EXPECT_TRUE(sendBytes(slow.fd, {byte}));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+    });
+    std::thread flooder([&deaf, &flood] {
+        for (std::size_t done = 0; done < flood.size();) {
+            const ssize_t n = send(deaf.fd, flood.data() + done, flood.size() - done, MSG_NOSIGNAL);
+            if (n <= 0) {
+                break;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+    });
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", std::stoi(peer->tesmarArgs()[3]));
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    modbus_set_slave(ctx, 1);
+    std::vector<double> millis;
+    for (int i = 0; i < 40; ++i) {
+        uint16_t values[2];
+        const auto start = Clock::now();
+        EXPECT_EQ(modbus_read_registers(ctx, 100, 2, values), 2);
+        millis.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    modbus_close(ctx);
+    modbus_free(ctx);
+    loris.join();
+    flooder.join();
+    std::sort(millis.begin(), millis.end());
+    RecordProperty("median_ms", std::to_string(millis[millis.size() / 2]));
+    RecordProperty("max_ms", std::to_string(millis.back()));
+    std::printf("normal client beside the stalling ones: median %.2f ms, max %.2f ms\n",
+                millis[millis.size() / 2], millis.back());
+    // The stalls held others for 0.5 s to over 25 s before; a loaded test machine needs margin.
+    EXPECT_LT(millis.back(), 250.0);
+    EXPECT_NE(peer->log().find("reply not sent: client dropped with"), std::string::npos);
+    // And a stop signal ends it at once with both still connected.
+    const auto start = Clock::now();
+    EXPECT_EQ(peer->stop(), 0);
+    const double stop_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    std::printf("SIGTERM to exit: %.2f ms\n", stop_ms);
+    EXPECT_LT(stop_ms, 100.0);
+}
+
+struct RtuCase {
+    const char* what;
+    const char* before;  // what the line carried first
+    const char* request;
+    const char* reply;
+};
+
+TEST(SimServerRtu, FramesByTheSilenceAt19200Baud) {
+    const RtuCase cases[] = {
+        {"three garbage bytes", "010300", "010300640001", "0103024148"},
+        {"another slave's reply", "020302abcd", "010300640001", "0103024148"},
+        {"FC8 with data", "", "0108000000000106", "018801"},
+        {"FC23", "", "01170000000100c8000102beef", "0117021234"},
+    };
+    const auto peer = SimPeer::rtu({"-l"});
+    Fd line{open(peer->tesmarArgs()[1].c_str(), O_RDWR | O_NOCTTY)};
+    for (const RtuCase& c : cases) {
+        Bytes before = hex(c.before);
+        if (!before.empty() && before.size() > 3) {
+            appendCrc(before);
+        }
+        Bytes request = hex(c.request);
+        appendCrc(request);
+        Bytes expected = hex(c.reply);
+        appendCrc(expected);
+        if (!before.empty()) {
+            EXPECT_TRUE(sendBytes(line.fd, before));
+            // Well past the 2 ms silence at 19200 baud, well inside the old 100 ms frame gap.
+            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        }
+        EXPECT_TRUE(sendBytes(line.fd, request));
+        EXPECT_EQ(receive(line.fd, expected.size()), expected) << c.what;
+    }
+    EXPECT_NE(peer->log().find("rtu 3 bytes that make no frame (bad checksum): no reply"),
+              std::string::npos)
+        << peer->log();
+    EXPECT_NE(peer->log().find("rtu unit 1 unknown function (8): exception 1 (illegal function)"),
+              std::string::npos)
+        << peer->log();
+}
+
+}  // namespace

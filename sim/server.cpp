@@ -286,6 +286,7 @@ void cServer::serveTcp(int listen_fd) {
         }
     }
     for (Connection& c : conns) {
+        c.why = "stopped";
         drop(c);
     }
 }

@@ -137,7 +137,7 @@ int cModbus::writeRegisters(int address, int count, const uint16_t* src) {
 int cModbus::broadcastRegisters(int address, int count, const uint16_t* src) {
     beforeRequest();
     const std::vector<uint8_t> request =
-        writeRequest(MODBUS_BROADCAST_ADDRESS, address, count, src);
+        writeRegistersRequest(MODBUS_BROADCAST_ADDRESS, address, count, src);
     const int rc =
         modbus_port->send_raw_request(ctx, request.data(), static_cast<int>(request.size()));
     // The frame, its check sum included, may still be on its way out of the line when the

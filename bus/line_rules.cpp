@@ -6,27 +6,6 @@
 
 #include <modbus/modbus.h>
 
-namespace {
-
-const long bits_per_character = 11;
-
-}  // namespace
-
-long silentIntervalMicros(int baud) {
-    if (baud > 19200) {
-        return 1750;
-    }
-    // A baud rate the line cannot have is taken as the slowest common one, to stay on the safe
-    // side.
-    const long rate = baud > 0 ? baud : 1200;
-    return (35 * bits_per_character * 1000000L + 10 * rate - 1) / (10 * rate);
-}
-
-long serialMicros(int baud, int bytes) {
-    const long rate = baud > 0 ? baud : 1200;
-    return (bytes * bits_per_character * 1000000L + rate - 1) / rate;
-}
-
 long quietWaitMillis(long since_arrival_ms, long since_start_ms, long timeout_ms, long bound_ms) {
     if (since_arrival_ms >= timeout_ms || since_start_ms >= bound_ms) {
         return -1;
@@ -57,32 +36,4 @@ int baudOfSpeed(speed_t speed) {
         }
     }
     return 0;
-}
-
-uint16_t frameCheckSum(const uint8_t* bytes, std::size_t size) {
-    uint16_t crc = 0xFFFF;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            const bool carry = (crc & 1) != 0;
-            crc = static_cast<uint16_t>(crc >> 1);
-            if (carry) {
-                crc ^= 0xA001;
-            }
-        }
-    }
-    return crc;
-}
-
-std::vector<uint8_t> writeRequest(int slave, int address, int count, const uint16_t* values) {
-    std::vector<uint8_t> request{
-        static_cast<uint8_t>(slave),        MODBUS_FC_WRITE_MULTIPLE_REGISTERS,
-        static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-        static_cast<uint8_t>(count >> 8),   static_cast<uint8_t>(count),
-        static_cast<uint8_t>(2 * count)};
-    for (int i = 0; i < count; ++i) {
-        request.push_back(static_cast<uint8_t>(values[i] >> 8));
-        request.push_back(static_cast<uint8_t>(values[i]));
-    }
-    return request;
 }

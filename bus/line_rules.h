@@ -5,15 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-// Rules of the line shared by every request: timing on a serial line, when a failed transaction
-// has left the line unsettled, and the frames the bus object builds itself. No I/O here.
+#include "frames/frames.h"
 
-// Shortest gap in microseconds between two RTU frames: 3.5 characters of 11 bits, and a fixed
-// 1750 us above 19200 baud, as the serial-line rules of Modbus ask.
-long silentIntervalMicros(int baud);
-
-// Microseconds that the given number of bytes take on a serial line, 11 bits a byte.
-long serialMicros(int baud, int bytes);
+// Rules of the line shared by every request: when a failed transaction has left the line
+// unsettled, and the baud rate a serial line really runs at. The frames themselves, their checksum
+// and their timing on a serial line come from frames/. No I/O here.
 
 // The next wait of the quiet-line loop in milliseconds, or -1 once the line is quiet (nothing has
 // arrived for a whole response timeout) or the wait has reached its bound.
@@ -26,10 +22,3 @@ bool failureMayLeaveBytes(int error);
 
 // Baud rate of a termios speed, or 0 for one not known here.
 int baudOfSpeed(speed_t speed);
-
-// The check sum that ends an RTU frame (CRC-16/MODBUS); the frame carries it low byte first.
-uint16_t frameCheckSum(const uint8_t* bytes, std::size_t size);
-
-// A Write Multiple Registers request as modbus_send_raw_request takes it: slave, function and
-// data, without the RTU check sum.
-std::vector<uint8_t> writeRequest(int slave, int address, int count, const uint16_t* values);

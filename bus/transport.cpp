@@ -48,9 +48,7 @@ std::vector<uint8_t> confirmation(std::vector<uint8_t> header, int slave, int ad
 // An RTU frame has no length of its own: the late bytes must be the confirmation and nothing else.
 bool rtuConfirmation(const std::vector<uint8_t>& bytes, int, int slave, int address, int count) {
     std::vector<uint8_t> expected = confirmation({}, slave, address, count);
-    const uint16_t crc = frameCheckSum(expected.data(), expected.size());
-    expected.push_back(static_cast<uint8_t>(crc));
-    expected.push_back(static_cast<uint8_t>(crc >> 8));
+    appendCrc(expected);
     return bytes == expected;
 }
 

@@ -11,8 +11,8 @@ void pushWord(std::vector<uint8_t>& frame, int value) {
 
 }  // namespace
 
-std::size_t headerLength(Transport transport) {
-    return transport == Transport::tcp ? mbap_length : 1;
+std::size_t headerLength(Framing transport) {
+    return transport == Framing::tcp ? mbap_length : 1;
 }
 
 long tcpFrameLength(const uint8_t* bytes, std::size_t have) {
@@ -63,17 +63,22 @@ long silentIntervalMicros(int baud) {
     return (35 * bits_per_character * 1000000L + 10 * rate - 1) / (10 * rate);
 }
 
-std::vector<uint8_t> frameReply(Transport transport, const uint8_t* request, int unit,
+long serialMicros(int baud, int bytes) {
+    const long rate = baud > 0 ? baud : 1200;
+    return (bytes * bits_per_character * 1000000L + rate - 1) / rate;
+}
+
+std::vector<uint8_t> frameReply(Framing transport, const uint8_t* request, int unit,
                                 const std::vector<uint8_t>& pdu) {
     std::vector<uint8_t> frame;
-    if (transport == Transport::tcp) {
+    if (transport == Framing::tcp) {
         frame.assign(request, request + 4);
         // The MBAP length counts the unit id and the PDU.
         pushWord(frame, static_cast<int>(pdu.size() + 1));
     }
     frame.push_back(static_cast<uint8_t>(unit));
     frame.insert(frame.end(), pdu.begin(), pdu.end());
-    if (transport == Transport::rtu) {
+    if (transport == Framing::rtu) {
         appendCrc(frame);
     }
     return frame;

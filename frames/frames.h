@@ -8,7 +8,7 @@
 // Modbus frames as they go on the line: checksum, MBAP header, request and reply wrapping, and
 // the silence that ends a frame on a serial line. No I/O here.
 
-enum class Transport { tcp, rtu };
+enum class Framing { tcp, rtu };
 
 // Bytes of the MBAP header, unit id included.
 const std::size_t mbap_length = 7;
@@ -16,7 +16,7 @@ const std::size_t mbap_length = 7;
 const int max_mbap_length = 254;
 
 // Bytes in front of the PDU: the MBAP header over TCP, the slave address over RTU.
-std::size_t headerLength(Transport transport);
+std::size_t headerLength(Framing transport);
 
 // Length of the whole TCP frame these bytes begin, as its MBAP header tells; 0 while fewer than
 // the header's bytes have come, -1 for a header no Modbus frame has (a protocol id other than 0,
@@ -36,10 +36,13 @@ bool rtuChecksumOk(const uint8_t* frame, std::size_t length);
 // fixed 1750 us above 19200 baud, as the serial-line rules of Modbus ask.
 long silentIntervalMicros(int baud);
 
+// Microseconds that the given number of bytes take on a serial line, 11 bits a byte.
+long serialMicros(int baud, int bytes);
+
 // Wraps a reply PDU for the request frame it answers: over TCP behind the request's
 // transaction and protocol ids and the given unit, over RTU behind the given slave address and
 // before the checksum.
-std::vector<uint8_t> frameReply(Transport transport, const uint8_t* request, int unit,
+std::vector<uint8_t> frameReply(Framing transport, const uint8_t* request, int unit,
                                 const std::vector<uint8_t>& pdu);
 
 // A Write Multiple Registers request (function 16): slave, function and data, without the RTU

@@ -63,17 +63,17 @@ std::string faultName(Fault fault) {
     return "";
 }
 
-bool faultFits(Fault fault, Transport transport) {
+bool faultFits(Fault fault, Framing transport) {
     if (fault == Fault::txid) {
-        return transport == Transport::tcp;
+        return transport == Framing::tcp;
     }
     if (fault == Fault::crc) {
-        return transport == Transport::rtu;
+        return transport == Framing::rtu;
     }
     return true;
 }
 
-std::size_t trickleHead(Transport transport) {
+std::size_t trickleHead(Framing transport) {
     return headerLength(transport) + 1;
 }
 
@@ -87,7 +87,7 @@ Fault FaultPlan::next() {
     return fault;
 }
 
-std::vector<uint8_t> faultyReply(Fault fault, Transport transport, const uint8_t* request, int unit,
+std::vector<uint8_t> faultyReply(Fault fault, Framing transport, const uint8_t* request, int unit,
                                  std::vector<uint8_t> pdu) {
     // Only normal replies have a byte count to break.
     if (fault == Fault::bytecount && (pdu[0] & 0x80) == 0) {
@@ -117,7 +117,7 @@ std::vector<uint8_t> faultyReply(Fault fault, Transport transport, const uint8_t
             break;
         case Fault::noise:
             // Over TCP a run of zero bytes, which reads as a header with the wrong transaction id.
-            if (transport == Transport::tcp) {
+            if (transport == Framing::tcp) {
                 frame.insert(frame.begin(), 300, 0);
             } else {
                 frame.insert(frame.begin(), std::begin(garbage_bytes), std::end(garbage_bytes));

@@ -28,7 +28,7 @@ enum class Fault {
 std::optional<Fault> parseFault(const std::string& name);
 std::string faultName(Fault fault);
 // False for a fault that has no meaning on the transport (txid over RTU, crc over TCP).
-bool faultFits(Fault fault, Transport transport);
+bool faultFits(Fault fault, Framing transport);
 
 // Which requests get the fault: the first `count` ones addressed to this slave, or all of them
 // when count is negative.
@@ -50,7 +50,7 @@ const int trickle_interval_ms = 450;
 
 // Bytes of a trickled reply sent at once before the rest comes one at a time: the header and the
 // function code, which a master reads as one piece.
-std::size_t trickleHead(Transport transport);
+std::size_t trickleHead(Framing transport);
 
-std::vector<uint8_t> faultyReply(Fault fault, Transport transport, const uint8_t* request, int unit,
+std::vector<uint8_t> faultyReply(Fault fault, Framing transport, const uint8_t* request, int unit,
                                  std::vector<uint8_t> pdu);

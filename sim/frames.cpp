@@ -92,7 +92,7 @@ Answer readWriteRegisters(const uint8_t* pdu, std::size_t length, RegisterMap& m
 
 }  // namespace
 
-Request decodeRequest(Transport transport, const uint8_t* frame, std::size_t length) {
+Request decodeRequest(Framing transport, const uint8_t* frame, std::size_t length) {
     Request request;
     const std::size_t header = headerLength(transport);
     if (length < header) {

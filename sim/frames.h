@@ -27,7 +27,7 @@ struct Answer {
 };
 
 // Decodes a whole request frame (header, PDU and, over RTU, the checksum).
-Request decodeRequest(Transport transport, const uint8_t* frame, std::size_t length);
+Request decodeRequest(Framing transport, const uint8_t* frame, std::size_t length);
 
 // Serves one request PDU against map as a correct slave does (reads and writes of coils,
 // discrete inputs, holding and input registers: functions 1-6, 15, 16 and 23), storing writes.

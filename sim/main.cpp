@@ -198,14 +198,13 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
     if (o.faults.fault == Fault::trickle && !o.delay_given) {
         o.faults.delay_ms = trickle_interval_ms;
     }
-    const Transport transport = o.device.empty() ? Transport::tcp : Transport::rtu;
+    const Framing transport = o.device.empty() ? Framing::tcp : Framing::rtu;
     if (!faultFits(o.faults.fault, transport)) {
         std::fprintf(stderr, "tesmar-sim: fault mode %s works over %s only\n",
-                     faultName(o.faults.fault).c_str(),
-                     transport == Transport::tcp ? "RTU" : "TCP");
+                     faultName(o.faults.fault).c_str(), transport == Framing::tcp ? "RTU" : "TCP");
         return {false, 2};
     }
-    if (transport == Transport::rtu) {
+    if (transport == Framing::rtu) {
         o.slave = o.slave < 0 ? 1 : o.slave;
         if (o.slave < 1 || o.slave > 247) {
             std::fputs("tesmar-sim: an RTU slave address is 1 to 247\n", stderr);
@@ -296,7 +295,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     ServeSettings settings;
-    settings.transport = o.device.empty() ? Transport::tcp : Transport::rtu;
+    settings.transport = o.device.empty() ? Framing::tcp : Framing::rtu;
     settings.unit = o.slave;
     settings.silence_us = silentIntervalMicros(o.baud);
     settings.log = o.log;
@@ -318,7 +317,7 @@ int main(int argc, char** argv) {
             // The frame trace goes through stdout, which belongs to the readiness line.
             dup2(STDERR_FILENO, STDOUT_FILENO);
         }
-        if (settings.transport == Transport::tcp) {
+        if (settings.transport == Framing::tcp) {
             server.serveTcp(started.listen_fd);
             close(started.listen_fd);
         } else {

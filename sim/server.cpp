@@ -141,7 +141,7 @@ void cServer::serveFrame(Connection& c, const uint8_t* frame, std::size_t length
 }
 
 void cServer::flush(Connection& c, Clock::time_point now) {
-    const bool socket = settings.transport == Transport::tcp;
+    const bool socket = settings.transport == Framing::tcp;
     while (!c.dead && !c.out.empty()) {
         Outgoing& o = c.out.front();
         if (o.released < o.bytes.size() && now >= o.due) {

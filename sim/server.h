@@ -21,7 +21,7 @@ sigset_t catchStopSignals();
 
 // What the server serves and how it reports.
 struct ServeSettings {
-    Transport transport = Transport::tcp;
+    Framing transport = Framing::tcp;
     int unit = -1;         // the only unit served, or -1 for all
     long silence_us = 0;   // RTU: the 3.5-character silence that ends a frame
     bool log = false;      // one line a request on stderr

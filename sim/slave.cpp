@@ -6,17 +6,17 @@ const int server_device_failure = 4;
 
 }  // namespace
 
-Response respond(Transport transport, const uint8_t* frame, std::size_t length, int unit,
+Response respond(Framing transport, const uint8_t* frame, std::size_t length, int unit,
                  RegisterMap& map, FaultPlan& plan) {
     Response response;
     const std::size_t header = headerLength(transport);
-    const std::size_t trailer = transport == Transport::rtu ? 2 : 0;
+    const std::size_t trailer = transport == Framing::rtu ? 2 : 0;
     if (length < header + trailer + 1) {
         response.ignored = true;
         return response;
     }
     const int to = frame[header - 1];
-    response.broadcast = transport == Transport::rtu && to == 0;
+    response.broadcast = transport == Framing::rtu && to == 0;
     if (unit >= 0 && to != unit && !response.broadcast) {
         response.ignored = true;
         return response;
@@ -33,7 +33,7 @@ Response respond(Transport transport, const uint8_t* frame, std::size_t length, 
             return response;
         case Fault::close:
             // A serial line cannot be dropped: the slave just stays silent.
-            response.close = transport == Transport::tcp;
+            response.close = transport == Framing::tcp;
             return response;
         case Fault::exception:
             response.exception = server_device_failure;

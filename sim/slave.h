@@ -22,5 +22,5 @@ struct Response {
 // Serves one whole request frame (over RTU with its checksum, already checked) against map.
 // A slave with a unit (0-255) serves only that unit; a negative one serves every unit. Requests
 // it serves take their fault from plan.
-Response respond(Transport transport, const uint8_t* frame, std::size_t length, int unit,
+Response respond(Framing transport, const uint8_t* frame, std::size_t length, int unit,
                  RegisterMap& map, FaultPlan& plan);

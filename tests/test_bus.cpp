@@ -101,7 +101,7 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
 
 TEST(Transport, OnlyTheExactConfirmationOfTheWriteCounts) {
     const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
-    EXPECT_EQ(frameCheckSum(check, sizeof check), 0x4B37);
+    EXPECT_EQ(crc16(check, sizeof check), 0x4B37);
     const Transport* rtu = &rtu_transport;
     const Transport* tcp = &tcp_transport;
     const struct {
@@ -152,9 +152,9 @@ TEST(Transport, LibraryTransactionIds) {
 
 TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
     const uint16_t values[] = {0x0010, 0xBEEF};
-    EXPECT_EQ(writeRequest(0, 0x1234, 2, values),
+    EXPECT_EQ(writeRegistersRequest(0, 0x1234, 2, values),
               (std::vector<uint8_t>{0, 16, 0x12, 0x34, 0, 2, 4, 0x00, 0x10, 0xBE, 0xEF}));
-    EXPECT_EQ(writeRequest(0, 5, 0, values), (std::vector<uint8_t>{0, 16, 0, 5, 0, 0, 0}));
+    EXPECT_EQ(writeRegistersRequest(0, 5, 0, values), (std::vector<uint8_t>{0, 16, 0, 5, 0, 0, 0}));
     EXPECT_EQ(baudOfSpeed(B9600), 9600);
     EXPECT_EQ(baudOfSpeed(B4000000), 4000000);
     EXPECT_EQ(baudOfSpeed(B0), 0);

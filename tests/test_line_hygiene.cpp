@@ -336,9 +336,7 @@ std::optional<std::chrono::steady_clock::time_point> readFrame(int fd, uint8_t* 
 
 // Sends the frame with its check sum.
 void sendFrame(int fd, std::vector<uint8_t> frame) {
-    const uint16_t crc = frameCheckSum(frame.data(), frame.size());
-    frame.push_back(static_cast<uint8_t>(crc));
-    frame.push_back(static_cast<uint8_t>(crc >> 8));
+    appendCrc(frame);
     EXPECT_EQ(write(fd, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
 }
 

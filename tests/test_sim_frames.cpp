@@ -91,9 +91,9 @@ TEST(SimFrames, ChecksumAndFraming) {
     const std::string check = "123456789";
     EXPECT_EQ(crc16(reinterpret_cast<const uint8_t*>(check.data()), check.size()), 0x4B37);
     const Bytes request{0x00, 0x07, 0x00, 0x00, 0x00, 0x06, 0x05, 0x03, 0x00, 0x64, 0x00, 0x01};
-    EXPECT_EQ(frameReply(Transport::tcp, request.data(), 5, {3, 0, 1}),
+    EXPECT_EQ(frameReply(Framing::tcp, request.data(), 5, {3, 0, 1}),
               (Bytes{0x00, 0x07, 0x00, 0x00, 0x00, 0x04, 0x05, 3, 0, 1}));
-    EXPECT_EQ(frameReply(Transport::rtu, nullptr, 1, {3, 0, 0, 0, 1}),
+    EXPECT_EQ(frameReply(Framing::rtu, nullptr, 1, {3, 0, 0, 0, 1}),
               (Bytes{1, 3, 0, 0, 0, 1, 0x84, 0x0A}));
 }
 
@@ -119,7 +119,7 @@ TEST(SimFrames, TcpFrameLengthFromTheMbapHeader) {
 
 struct FaultCase {
     Fault fault;
-    Transport transport;
+    Framing transport;
     Bytes frame;
 };
 
@@ -129,36 +129,36 @@ TEST(SimFaults, EachFaultBreaksTheReplyItsWay) {
     const Bytes rtu_request{1, 3, 0, 100, 0, 2, 0x85, 0xD4};
     const Bytes pdu{3, 4, 0x41, 0x48, 0, 0};
     const Bytes tcp_good{0x00, 0xFF, 0, 0, 0, 7, 1, 3, 4, 0x41, 0x48, 0, 0};
-    const Bytes rtu_good = frameReply(Transport::rtu, nullptr, 1, pdu);
+    const Bytes rtu_good = frameReply(Framing::rtu, nullptr, 1, pdu);
     Bytes tcp_noise(300, 0);
     tcp_noise.insert(tcp_noise.end(), tcp_good.begin(), tcp_good.end());
     Bytes rtu_crc = rtu_good;
     rtu_crc.back() ^= 0xFF;
     const FaultCase cases[] = {
-        {Fault::none, Transport::tcp, tcp_good},
-        {Fault::late, Transport::rtu, rtu_good},
-        {Fault::trickle, Transport::tcp, tcp_good},
-        {Fault::txid, Transport::tcp, {0x01, 0x00, 0, 0, 0, 7, 1, 3, 4, 0x41, 0x48, 0, 0}},
-        {Fault::unit, Transport::tcp, {0x00, 0xFF, 0, 0, 0, 7, 2, 3, 4, 0x41, 0x48, 0, 0}},
-        {Fault::unit, Transport::rtu, frameReply(Transport::rtu, nullptr, 2, pdu)},
-        {Fault::bytecount, Transport::tcp, {0x00, 0xFF, 0, 0, 0, 6, 1, 3, 3, 0x41, 0x48, 0}},
-        {Fault::bytecount, Transport::rtu,
-         frameReply(Transport::rtu, nullptr, 1, {3, 3, 0x41, 0x48, 0})},
-        {Fault::truncated, Transport::tcp, Bytes(tcp_good.begin(), tcp_good.begin() + 6)},
-        {Fault::truncated, Transport::rtu, Bytes(rtu_good.begin(), rtu_good.begin() + 4)},
+        {Fault::none, Framing::tcp, tcp_good},
+        {Fault::late, Framing::rtu, rtu_good},
+        {Fault::trickle, Framing::tcp, tcp_good},
+        {Fault::txid, Framing::tcp, {0x01, 0x00, 0, 0, 0, 7, 1, 3, 4, 0x41, 0x48, 0, 0}},
+        {Fault::unit, Framing::tcp, {0x00, 0xFF, 0, 0, 0, 7, 2, 3, 4, 0x41, 0x48, 0, 0}},
+        {Fault::unit, Framing::rtu, frameReply(Framing::rtu, nullptr, 2, pdu)},
+        {Fault::bytecount, Framing::tcp, {0x00, 0xFF, 0, 0, 0, 6, 1, 3, 3, 0x41, 0x48, 0}},
+        {Fault::bytecount, Framing::rtu,
+         frameReply(Framing::rtu, nullptr, 1, {3, 3, 0x41, 0x48, 0})},
+        {Fault::truncated, Framing::tcp, Bytes(tcp_good.begin(), tcp_good.begin() + 6)},
+        {Fault::truncated, Framing::rtu, Bytes(rtu_good.begin(), rtu_good.begin() + 4)},
         {Fault::garbage,
-         Transport::rtu,
+         Framing::rtu,
          {0x5A, 0xC3, 0x00, 0x11, 0x7F, 0xE2, 0x09, 0x9D, 0x44, 0xB0, 0x2E, 0xF1}},
-        {Fault::crc, Transport::rtu, rtu_crc},
-        {Fault::noise, Transport::tcp, tcp_noise},
+        {Fault::crc, Framing::rtu, rtu_crc},
+        {Fault::noise, Framing::tcp, tcp_noise},
     };
     for (const FaultCase& c : cases) {
-        const Bytes& request = c.transport == Transport::tcp ? tcp_request : rtu_request;
+        const Bytes& request = c.transport == Framing::tcp ? tcp_request : rtu_request;
         EXPECT_EQ(faultyReply(c.fault, c.transport, request.data(), 1, pdu), c.frame)
             << faultName(c.fault);
     }
-    EXPECT_FALSE(faultFits(Fault::txid, Transport::rtu));
-    EXPECT_FALSE(faultFits(Fault::crc, Transport::tcp));
+    EXPECT_FALSE(faultFits(Fault::txid, Framing::rtu));
+    EXPECT_FALSE(faultFits(Fault::crc, Framing::tcp));
 }
 
 TEST(SimFaults, OnlyTheFirstRequestsAreFaultedAndWritesThenStored) {
@@ -168,14 +168,14 @@ TEST(SimFaults, OnlyTheFirstRequestsAreFaultedAndWritesThenStored) {
     std::vector<int> exceptions;
     for (int i = 0; i < 3; ++i) {
         exceptions.push_back(
-            respond(Transport::rtu, write.data(), write.size(), 1, map, plan).exception);
+            respond(Framing::rtu, write.data(), write.size(), 1, map, plan).exception);
         EXPECT_EQ(map.holding[5], i < 2 ? 0 : 9);
     }
     EXPECT_EQ(exceptions, (std::vector<int>{4, 4, 0}));
 }
 
 struct UnitCase {
-    Transport transport;
+    Framing transport;
     int served_unit;
     uint8_t request_unit;
     bool ignored;
@@ -185,16 +185,16 @@ struct UnitCase {
 
 TEST(SimSlave, UnitsServedAndBroadcast) {
     const UnitCase cases[] = {
-        {Transport::tcp, -1, 9, false, false, true}, {Transport::tcp, 1, 1, false, false, true},
-        {Transport::tcp, 1, 2, true, false, false},  {Transport::tcp, 1, 0, true, false, false},
-        {Transport::rtu, 1, 0, false, true, true},   {Transport::rtu, 1, 3, true, false, false},
+        {Framing::tcp, -1, 9, false, false, true}, {Framing::tcp, 1, 1, false, false, true},
+        {Framing::tcp, 1, 2, true, false, false},  {Framing::tcp, 1, 0, true, false, false},
+        {Framing::rtu, 1, 0, false, true, true},   {Framing::rtu, 1, 3, true, false, false},
     };
     for (const UnitCase& c : cases) {
         RegisterMap map;
         FaultPlan plan;
         Bytes frame{0, 0, 0, 0, 0, 6, c.request_unit, 6, 0, 5, 0, 9};
-        if (c.transport == Transport::rtu) {
-            frame = frameReply(Transport::rtu, nullptr, c.request_unit, {6, 0, 5, 0, 9});
+        if (c.transport == Framing::rtu) {
+            frame = frameReply(Framing::rtu, nullptr, c.request_unit, {6, 0, 5, 0, 9});
         }
         const Response r =
             respond(c.transport, frame.data(), frame.size(), c.served_unit, map, plan);

@@ -64,10 +64,10 @@ bool sendBytes(int fd, const Bytes& bytes) {
     return write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
 }
 
-// What arrives on fd until want bytes have come, the far end closes, or 2 s pass.
+// What arrives on fd until want bytes have come, the far end closes, or 5 s pass.
 Bytes receive(int fd, std::size_t want) {
     Bytes got;
-    const auto deadline = Clock::now() + std::chrono::seconds(2);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
     while (got.size() < want && Clock::now() < deadline) {
         pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, 50) == 1) {
@@ -195,6 +195,24 @@ TEST(SimServerTcp, StallingClientsCostANormalOneNothing) {
     const double stop_ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     std::printf("SIGTERM to exit: %.2f ms\n", stop_ms);
     EXPECT_LT(stop_ms, 100.0);
+}
+
+// The trickle fault sends the header at once and then a byte at a time, and holds only its own
+// client meanwhile.
+TEST(SimServerTcp, ATrickledReplyHoldsOnlyItsClient) {
+    const auto peer = SimPeer::tcp({"-f", "trickle", "-D", "600", "-n", "1"});
+    Fd trickled{connectTo(*peer)};
+    const auto start = Clock::now();
+    EXPECT_TRUE(sendBytes(trickled.fd, hex("000100000006010300640001")));
+    EXPECT_EQ(receive(trickled.fd, 8), hex("0001000000050103"));
+    // Another client is served before the trickled one has its next byte.
+    EXPECT_EQ(readBack(*peer, 100), 0x4148);
+    pollfd next{trickled.fd, POLLIN, 0};
+    EXPECT_EQ(poll(&next, 1, 0), 0);
+    // Three more bytes, 600 ms apart.
+    EXPECT_EQ(receive(trickled.fd, 3), hex("024148"));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    EXPECT_GE(took.count(), 3 * 600);
 }
 
 struct RtuCase {

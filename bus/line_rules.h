@@ -1,15 +1,14 @@
 #pragma once
 
-#include <termios.h>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "frames/frames.h"
 
-// Rules of the line shared by every request: when a failed transaction has left the line
-// unsettled, and the baud rate a serial line really runs at. The frames themselves, their checksum
-// and their timing on a serial line come from frames/. No I/O here.
+// Rules of the line shared by every request: how long to wait for it to go quiet, and when a
+// failed transaction has left it unsettled. The frames themselves, their checksum and their timing
+// on a serial line come from frames/. No I/O here.
 
 // The next wait of the quiet-line loop in milliseconds, or -1 once the line is quiet (nothing has
 // arrived for a whole response timeout) or the wait has reached its bound.
@@ -19,6 +18,3 @@ long quietWaitMillis(long since_arrival_ms, long since_start_ms, long timeout_ms
 // request would take for its answer: not after an exception reply, which is a whole answer, nor
 // when the library refused the request before sending it.
 bool failureMayLeaveBytes(int error);
-
-// Baud rate of a termios speed, or 0 for one not known here.
-int baudOfSpeed(speed_t speed);

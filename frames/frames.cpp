@@ -1,5 +1,7 @@
 #include "frames/frames.h"
 
+#include <utility>
+
 namespace {
 
 const long bits_per_character = 11;
@@ -61,6 +63,25 @@ long silentIntervalMicros(int baud) {
     // side.
     const long rate = baud > 0 ? baud : 1200;
     return (35 * bits_per_character * 1000000L + 10 * rate - 1) / (10 * rate);
+}
+
+int baudOfSpeed(speed_t speed) {
+    static const std::pair<speed_t, int> speeds[] = {
+        {B50, 50},           {B75, 75},           {B110, 110},         {B134, 134},
+        {B150, 150},         {B200, 200},         {B300, 300},         {B600, 600},
+        {B1200, 1200},       {B1800, 1800},       {B2400, 2400},       {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200},     {B38400, 38400},     {B57600, 57600},
+        {B115200, 115200},   {B230400, 230400},   {B460800, 460800},   {B500000, 500000},
+        {B576000, 576000},   {B921600, 921600},   {B1000000, 1000000}, {B1152000, 1152000},
+        {B1500000, 1500000}, {B2000000, 2000000}, {B2500000, 2500000}, {B3000000, 3000000},
+        {B3500000, 3500000}, {B4000000, 4000000},
+    };
+    for (const auto& known : speeds) {
+        if (known.first == speed) {
+            return known.second;
+        }
+    }
+    return 0;
 }
 
 long serialMicros(int baud, int bytes) {

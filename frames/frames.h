@@ -1,5 +1,6 @@
 #pragma once
 
+#include <termios.h>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,6 +36,9 @@ bool rtuChecksumOk(const uint8_t* frame, std::size_t length);
 // Shortest silence in microseconds between two RTU frames: 3.5 characters of 11 bits, and a
 // fixed 1750 us above 19200 baud, as the serial-line rules of Modbus ask.
 long silentIntervalMicros(int baud);
+
+// Baud rate of a termios speed, or 0 for one not known here.
+int baudOfSpeed(speed_t speed);
 
 // Microseconds that the given number of bytes take on a serial line, 11 bits a byte.
 long serialMicros(int baud, int bytes);

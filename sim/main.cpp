@@ -4,24 +4,19 @@
 #include <getopt.h>
 #include <modbus.h>
 #include <netinet/in.h>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "sim/faults.h"
 #include "sim/registers.h"
@@ -297,7 +292,6 @@ int main(int argc, char** argv) {
     ServeSettings settings;
     settings.transport = o.device.empty() ? Framing::tcp : Framing::rtu;
     settings.unit = o.slave;
-    settings.silence_us = silentIntervalMicros(o.baud);
     settings.log = o.log;
     settings.verbose = o.verbose;
     settings.wait_mask = catchStopSignals();
@@ -321,7 +315,12 @@ int main(int argc, char** argv) {
             server.serveTcp(started.listen_fd);
             close(started.listen_fd);
         } else {
-            server.serveRtu(modbus_get_socket(ctx));
+            // The silence at the rate the line really runs, where the device reports it.
+            termios line{};
+            const int fd = modbus_get_socket(ctx);
+            const int real_baud = tcgetattr(fd, &line) == 0 ? baudOfSpeed(cfgetospeed(&line)) : 0;
+            server.setSilence(silentIntervalMicros(real_baud > 0 ? real_baud : o.baud));
+            server.serveRtu(fd);
         }
     }
     modbus_close(ctx);

@@ -35,6 +35,8 @@ class cServer {
 public:
     cServer(const ServeSettings& settings, RegisterMap map, const FaultPlan& faults);
 
+    // Sets the silence in microseconds that ends an RTU frame.
+    void setSilence(long micros) { settings.silence_us = micros; }
     // Serves TCP clients accepted on listen_fd, framed by their MBAP header, until a stop signal.
     void serveTcp(int listen_fd);
     // Serves the serial line, framed by the silence between frames, until a stop signal or the

@@ -110,22 +110,19 @@ void cServer::serveFrame(Connection& c, const uint8_t* frame, std::size_t length
     trace("<%.2X>", frame, length);
     const Response response =
         respond(settings.transport, frame, length, settings.unit, map, faults);
-    const std::string line =
-        requestLine(nowText(), c.client, decodeRequest(settings.transport, frame, length),
-                    outcomeText(response));
+    const Request request = decodeRequest(settings.transport, frame, length);
+    logLine(requestLine(nowText(), c.client, request, outcomeText(response)));
     if (response.close) {
-        logLine(line);
         c.dead = true;
         c.why = "connection dropped by the fault";
         return;
     }
     if (response.frame.empty()) {
-        logLine(line);
         return;
     }
     Outgoing reply;
     reply.bytes = response.frame;
-    reply.log_line = line;
+    reply.request = request;
     reply.due = Clock::now();
     if (response.fault == Fault::trickle) {
         reply.step = std::chrono::milliseconds(response.delay_ms);
@@ -174,15 +171,19 @@ void cServer::flush(Connection& c, Clock::time_point now) {
         if (o.sent < o.bytes.size()) {
             return;
         }
-        logLine(o.log_line);
         c.out.pop_front();
     }
 }
 
-void cServer::drop(Connection& c) {
+void cServer::logUnsent(const Connection& c, const std::string& why) const {
     for (const Outgoing& o : c.out) {
-        logLine(o.log_line + "; reply not sent: " + (c.why.empty() ? "connection closed" : c.why));
+        logLine(requestLine(nowText(), c.client, o.request,
+                            "reply not sent: " + (c.why.empty() ? why : c.why)));
     }
+}
+
+void cServer::drop(Connection& c) {
+    logUnsent(c, "connection closed");
     c.out.clear();
     close(c.fd);
 }
@@ -380,7 +381,5 @@ void cServer::serveRtu(int fd) {
             break;
         }
     }
-    for (const Outgoing& o : c.out) {
-        logLine(o.log_line + "; reply not sent: " + (c.why.empty() ? "stopped" : c.why));
-    }
+    logUnsent(c, "stopped");
 }

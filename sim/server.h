@@ -13,6 +13,7 @@
 
 #include "frames/frames.h"
 #include "sim/faults.h"
+#include "sim/frames.h"
 #include "sim/registers.h"
 
 // Blocks SIGTERM and SIGINT and makes them end cServer's loop; returns the signal mask to wait
@@ -46,8 +47,8 @@ public:
 private:
     using Clock = std::chrono::steady_clock;
 
-    // One reply on its way: released to the line when due (a trickled one byte by byte), then
-    // logged once all of it went.
+    // One reply on its way: released to the line when due (a trickled one byte by byte); the
+    // request it answers is logged again should the reply not go.
     struct Outgoing {
         std::vector<uint8_t> bytes;
         std::size_t released = 0;
@@ -55,7 +56,7 @@ private:
         Clock::time_point due;
         std::chrono::milliseconds step{0};  // trickle: between two bytes
         std::size_t head = 0;               // trickle: bytes released at once first
-        std::string log_line;
+        Request request;
     };
 
     struct Connection {
@@ -75,6 +76,8 @@ private:
     // Releases what is due and writes what the descriptor takes; marks the connection dead when
     // it fails.
     void flush(Connection& c, Clock::time_point now);
+    // Logs each reply the connection leaves unsent, with why (the connection's own reason first).
+    void logUnsent(const Connection& c, const std::string& why) const;
     // Logs the replies a connection leaves unsent and closes it.
     void drop(Connection& c);
     // Frames the serial line's segments (byte runs between silences); serves a frame, logs the

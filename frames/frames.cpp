@@ -6,6 +6,7 @@ namespace {
 
 const long bits_per_character = 11;
 
+// Appends a 16-bit value high byte first, as Modbus carries it.
 void pushWord(std::vector<uint8_t>& frame, int value) {
     frame.push_back(static_cast<uint8_t>(value >> 8));
     frame.push_back(static_cast<uint8_t>(value));

@@ -21,6 +21,7 @@ namespace {
 
 volatile std::sig_atomic_t stop_requested = 0;
 
+// Asks the loop to end; it sees this as soon as ppoll returns.
 void onSignal(int) {
     stop_requested = 1;
 }
@@ -37,12 +38,14 @@ const std::chrono::milliseconds serial_keep{100};
 // More serial bytes than any frame holds are no frame.
 const std::size_t serial_max = 2 * 256;
 
+// The log's time stamp for now.
 std::string nowText() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return logTime(now.tv_sec, now.tv_nsec / 1000000);
 }
 
+// The client of a connected socket as the log names it, "127.0.0.1:40212".
 std::string peerName(int fd) {
     sockaddr_in peer{};
     socklen_t size = sizeof peer;
@@ -53,6 +56,7 @@ std::string peerName(int fd) {
     return std::string(text) + ":" + std::to_string(ntohs(peer.sin_port));
 }
 
+// Makes reads and writes on fd return at once instead of waiting; false when that failed.
 bool setNonBlocking(int fd) {
     const int flags = fcntl(fd, F_GETFL);
     return flags >= 0 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;

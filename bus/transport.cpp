@@ -60,11 +60,11 @@ bool tcpConfirmation(const std::vector<uint8_t>& bytes, int transaction_id, int 
         confirmation({static_cast<uint8_t>(transaction_id >> 8),
                       static_cast<uint8_t>(transaction_id), 0, 0, 0, 6},
                      slave, address, count);
-    const std::size_t header = 6;
     std::size_t at = 0;
-    while (at + header <= bytes.size()) {
-        const std::size_t end = at + header + (bytes[at + 4] << 8 | bytes[at + 5]);
-        if (end > bytes.size()) {
+    while (at < bytes.size()) {
+        const long length = tcpFrameLength(bytes.data() + at, bytes.size() - at);
+        const std::size_t end = at + static_cast<std::size_t>(length);
+        if (length <= 0 || end > bytes.size()) {
             return false;
         }
         if (std::equal(bytes.begin() + static_cast<long>(at),

@@ -27,7 +27,12 @@ using Clock = std::chrono::steady_clock;
 
 // A stop signal ends the simulator within 100 ms; a sanitizer build spends tens of milliseconds
 // more on its checks at exit.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESMAR_SANITIZED
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(TESMAR_SANITIZED)
 const double stop_bound_ms = 300;
 #else
 const double stop_bound_ms = 100;

@@ -69,14 +69,23 @@ sigset_t catchStopSignals() {
     sigset_t wait_mask;
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGTERM);
-    sigaddset(&stop_signals, SIGINT);
+    // A SIGINT ignored from the start stays ignored: a script's background simulator must not
+    // end when the operator presses Ctrl-C at the tesmar beside it.
+    struct sigaction inherited {};
+    sigaction(SIGINT, nullptr, &inherited);
+    const bool catch_interrupt = inherited.sa_handler != SIG_IGN;
+    if (catch_interrupt) {
+        sigaddset(&stop_signals, SIGINT);
+    }
     // Blocked except inside ppoll, so that none slips in between a check and the wait.
     sigprocmask(SIG_BLOCK, &stop_signals, &wait_mask);
     struct sigaction sa {};
     sa.sa_handler = onSignal;
     sigemptyset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
+    if (catch_interrupt) {
+        sigaction(SIGINT, &sa, nullptr);
+    }
     sigdelset(&wait_mask, SIGTERM);
     sigdelset(&wait_mask, SIGINT);
     return wait_mask;

@@ -2,6 +2,7 @@
 // output are both the terminal, and the plain path's exact bytes whenever one of them is not.
 #include <sys/stat.h>
 #include <unistd.h>
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -28,18 +29,10 @@ class LineEditing : public ::testing::Test {
 protected:
     void SetUp() override { peer = SimPeer::tcp(); }
 
-    std::vector<std::string> argv() const {
-        std::vector<std::string> args{TESMAR_BINARY};
-        for (const std::string& arg : peer->tesmarArgs()) {
-            args.push_back(arg);
-        }
-        return args;
-    }
-
     std::unique_ptr<TerminalProcess> atTerminal(
         TerminalProcess::Wiring wiring = TerminalProcess::Wiring::both,
         const std::string& term = "xterm", const TerminalStart& start = {}) {
-        return std::make_unique<TerminalProcess>(argv(), wiring, term, start);
+        return std::make_unique<TerminalProcess>(peer->tesmarCommand(), wiring, term, start);
     }
 
     // The registers from address on, as the hex dump of a read through a second connection
@@ -64,6 +57,20 @@ protected:
 
     std::unique_ptr<SimPeer> peer;
 };
+
+// Which of the editor's libraries the process has mapped.
+std::string editorLibraries(pid_t pid) {
+    std::ifstream file("/proc/" + std::to_string(pid) + "/maps");
+    std::stringstream maps;
+    maps << file.rdbuf();
+    std::string found;
+    for (const char* library : {"/libedit.so", "/libtinfo.so", "/libbsd.so", "/libmd.so"}) {
+        if (maps.str().find(library) != std::string::npos) {
+            found += library;
+        }
+    }
+    return found;
+}
 
 TEST_F(LineEditing, EditsInTheMiddleOfTheLineReachTheBus) {
     auto tesmar = atTerminal();
@@ -119,58 +126,63 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
 }
 
 // Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
-// inherited as ignored it does nothing. Ctrl-D ends the session with the terminal's mode back.
-TEST_F(LineEditing, CtrlCDropsTheLineAndOnlyCtrlDEnds) {
+// inherited as ignored it does nothing. A terminal left non-blocking is waited on. Ctrl-D ends
+// the session, terminate and hang-up by their default action, each with the terminal's mode
+// back. Only a TERM the editor can drive maps its libraries.
+TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
     // The read's answer comes 0.5 s after its request, well inside RTU's 1 s response timeout,
     // and the key comes 0.2 s into it.
     peer = SimPeer::rtu({"-f", "late", "-D", "500"});
+    const TerminalStart ignored{{}, true}, non_blocking{{"TESMAR_HISTFILE="}, false, true};
     const struct {
-        std::string keys_before, keys_after;
-        bool interrupt_ignored;
-        std::string shows;
-        std::string term = "xterm";
+        std::string term;
+        TerminalStart start;
+        std::string keys_before;
+        bool ctrl_c;
+        std::string keys_after, shows;
+        int end_signal = 0;  // sent instead of Ctrl-D
     } cases[] = {
-        {"set a=5", "show" + enter, false, "a=0 (I/O Address)"},
-        {"set a=5", enter, true, "a=5 (I/O Address)"},
+        {"xterm", {}, "set a=5", true, "show" + enter, "a=0 (I/O Address)"},
+        {"xterm", ignored, "set a=5", true, enter, "a=5 (I/O Address)"},
         // The read ends as it would, then the signal that waited drops the next prompt's line.
-        {"rr s=1 a=1" + enter, "", false, "+0000   56 78 "},
+        {"xterm", {}, "rr s=1 a=1" + enter, true, "", "+0000   56 78 "},
         // Without the editor the terminal's own line editing drops the line.
-        {"set a=5", "show" + enter, false, "a=0 (I/O Address)", "dumb"},
+        {"dumb", {}, "set a=5", true, "show" + enter, "a=0 (I/O Address)"},
+        {"xterm", non_blocking, "set a=9" + enter, false, "", "Address: 9\r\n"},
+        {"", non_blocking, "set a=9" + enter, false, "", "Address: 9\r\n"},
+        {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGTERM},
+        {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGHUP},
     };
     for (const auto& c : cases) {
-        TerminalStart start;
-        start.interrupt_ignored = c.interrupt_ignored;
-        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, start);
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, c.start);
         tesmar->readUntil(editor_prompt);
+        EXPECT_EQ(editorLibraries(tesmar->pid()),
+                  c.term == "xterm" ? "/libedit.so/libtinfo.so/libbsd.so/libmd.so" : "");
         tesmar->type(c.keys_before);
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        tesmar->type(ctrl_c);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        if (c.ctrl_c) {
+            tesmar->type(ctrl_c);
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
         tesmar->type(c.keys_after);
         std::string out = tesmar->readUntil(c.shows, std::chrono::seconds(5));
         EXPECT_NE(out.find(c.shows), std::string::npos) << c.keys_before << "\n" << out;
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        tesmar->type("show" + enter + ctrl_d);
-        const ProcessResult end = tesmar->finish();
-        out += end.out;
-        EXPECT_EQ(end.exit_status, 0) << c.keys_before;
-        EXPECT_NE(end.out.find("l=1 (Data Length)"), std::string::npos) << end.out;
-        EXPECT_EQ(out.find("^C\r\n") != std::string::npos, !c.interrupt_ignored) << out;
-        EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart());
-    }
-}
-
-// Terminate and hang-up end the session by their default action, with the terminal's mode back.
-TEST_F(LineEditing, TerminateAndHangUpEndWithTheTerminalsModeBack) {
-    for (int signal_number : {SIGTERM, SIGHUP}) {
-        auto tesmar = atTerminal();
-        tesmar->readUntil(editor_prompt);
-        tesmar->type("rr a=1");
-        tesmar->readUntil("rr a=1");
-        ::kill(tesmar->pid(), signal_number);
-        const ProcessResult end = tesmar->finish();
-        EXPECT_EQ(end.signal, signal_number);
-        EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart()) << signal_number;
+        if (c.end_signal != 0) {
+            ::kill(tesmar->pid(), c.end_signal);
+            EXPECT_EQ(tesmar->finish().signal, c.end_signal);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            tesmar->type("show" + enter + ctrl_d);
+            const ProcessResult end = tesmar->finish();
+            out += end.out;
+            EXPECT_EQ(end.exit_status, 0) << c.keys_before;
+            EXPECT_NE(end.out.find("l=1 (Data Length)"), std::string::npos) << end.out;
+            EXPECT_EQ(out.find("Bye Bye"), out.rfind("Bye Bye")) << out;
+            EXPECT_EQ(out.find("^C\r\n") != std::string::npos,
+                      c.ctrl_c && !c.start.interrupt_ignored)
+                << out;
+        }
+        EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart()) << c.keys_before;
     }
 }
 
@@ -184,6 +196,7 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         TerminalProcess::Wiring wiring;
         std::string file;  // "" when no file may appear
         std::string warning;
+        int lines_before = 0;  // in the file before the first session
     } cases[] = {
         {{}, TerminalProcess::Wiring::both, at + "/.local/state/tesmar/history", ""},
         {{"XDG_STATE_HOME=" + at + "/state"},
@@ -200,12 +213,30 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
          "tesmar: history file " + at +
              "/mine/x cannot be read: Not a directory; history is "
              "kept for this session only\r\n"},
+        // A longer file keeps its last 1000 lines.
+        {{"TESMAR_HISTFILE=" + at + "/long"},
+         TerminalProcess::Wiring::both,
+         at + "/long",
+         "",
+         1005},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(at + "/.local");
         TerminalStart start;
         start.environment = c.environment;
         start.environment.push_back("HOME=" + at);
+        std::string expected;
+        for (int i = 0; i < c.lines_before; ++i) {
+            expected += "set a=" + std::to_string(i) + "\n";
+        }
+        if (c.lines_before > 0) {
+            std::ofstream(c.file) << expected;
+            ::chmod(c.file.c_str(), 0600);
+        }
+        for (expected += "set a=7\nwr a=20 1\nq\n";
+             std::count(expected.begin(), expected.end(), '\n') > 1000;) {
+            expected.erase(0, expected.find('\n') + 1);
+        }
         auto first = atTerminal(c.wiring, "xterm", start);
         first->type("set a=7\nwr a=20 1\nq\n");
         first->closeInput();
@@ -225,7 +256,7 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         std::ifstream saved(c.file);
         std::stringstream lines;
         lines << saved.rdbuf();
-        EXPECT_EQ(lines.str(), "set a=7\nwr a=20 1\nq\n");
+        EXPECT_EQ(lines.str(), expected);
         EXPECT_EQ(file.st_mode & 0777, 0600u);
         ASSERT_EQ(::stat(c.file.substr(0, c.file.rfind('/')).c_str(), &folder), 0);
         EXPECT_EQ(folder.st_mode & 0777, 0700u);
@@ -236,23 +267,6 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         next->type(up + up + up + enter);
         EXPECT_NE(next->readUntil("Address: 7\r\n").find("Address: 7\r\n"), std::string::npos);
     }
-
-    // A longer file keeps its last 1000 lines.
-    std::string written, kept;
-    for (int i = 0; i < 1005; ++i) {
-        written += "set a=" + std::to_string(i) + "\n";
-        kept += i >= 7 ? "set a=" + std::to_string(i) + "\n" : "";
-    }
-    std::ofstream(at + "/long") << written;
-    TerminalStart start;
-    start.environment = {"TESMAR_HISTFILE=" + at + "/long"};
-    auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
-    tesmar->type("show\nq\n");
-    tesmar->finish();
-    std::ifstream saved(at + "/long");
-    std::stringstream lines;
-    lines << saved.rdbuf();
-    EXPECT_EQ(lines.str(), kept + "show\nq\n");
 }
 
 // Lines pasted at the editor, with a UTF-8 locale and bracketed paste: each runs in order and
@@ -292,8 +306,8 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
     }
 }
 
-// Standard input that fails is an error, a non-blocking one is waited on.
-TEST_F(LineEditing, StandardInputErrorsEndWithStatusOneAndNonBlockingInputIsWaitedOn) {
+// Standard input that fails is an error.
+TEST_F(LineEditing, StandardInputErrorsEndWithStatusOne) {
     const ProcessResult directory = runProcess(
         {"/bin/sh", "-c", "exec \"$0\" \"$@\" </", TESMAR_BINARY, "-h", "127.0.0.1"}, "");
     EXPECT_EQ(directory.exit_status, 1);
@@ -301,57 +315,19 @@ TEST_F(LineEditing, StandardInputErrorsEndWithStatusOneAndNonBlockingInputIsWait
               std::string::npos)
         << directory.err;
     EXPECT_EQ(directory.out.find("Bye Bye"), std::string::npos);
-
-    for (const std::string term : {"xterm", ""}) {
-        TerminalStart start;
-        start.non_blocking = true;
-        start.environment = {"TESMAR_HISTFILE="};
-        auto tesmar = atTerminal(TerminalProcess::Wiring::both, term, start);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        tesmar->type("set a=9" + enter);
-        EXPECT_NE(tesmar->readUntil("Address: 9\r\n").find("Address: 9\r\n"), std::string::npos)
-            << term;
-        tesmar->type("q" + enter);
-        const ProcessResult end = tesmar->finish();
-        EXPECT_EQ(end.exit_status, 0) << term;
-        EXPECT_EQ(end.out.find("Bye Bye"), end.out.rfind("Bye Bye")) << term;
-    }
 }
 
 // With both streams on one pipe, the library's error line follows the trace of its request.
 TEST_F(LineEditing, OnOnePipeTheLibrarysErrorFollowsItsTrace) {
     peer = SimPeer::tcp({"-f", "silent"});
-    std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", TESMAR_BINARY};
-    for (const std::string& arg : peer->tesmarArgs()) {
+    std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    for (const std::string& arg : peer->tesmarCommand()) {
         shell.push_back(arg);
     }
     const std::string out = runProcess(shell, "rr s=1\n").out;
     EXPECT_NE(out.find("Waiting for a confirmation...\nERROR Connection timed out: select\n"),
               std::string::npos)
         << out;
-}
-
-// A piped run maps none of the editor's libraries; one at the terminal does.
-TEST_F(LineEditing, OnlyARunAtTheTerminalMapsTheEditor) {
-    const auto editorLibraries = [](pid_t pid) {
-        std::ifstream file("/proc/" + std::to_string(pid) + "/maps");
-        std::stringstream maps;
-        maps << file.rdbuf();
-        std::string found;
-        for (const char* library : {"/libedit.so", "/libtinfo.so", "/libbsd.so", "/libmd.so"}) {
-            if (maps.str().find(library) != std::string::npos) {
-                found += library;
-            }
-        }
-        return found;
-    };
-    std::vector<std::string> args = argv();
-    BackgroundProcess piped(args);
-    piped.readUntil("modbus$>");
-    EXPECT_EQ(editorLibraries(piped.pid()), "");
-    auto tesmar = atTerminal();
-    tesmar->readUntil(editor_prompt);
-    EXPECT_EQ(editorLibraries(tesmar->pid()), "/libedit.so/libtinfo.so/libbsd.so/libmd.so");
 }
 
 // Input and output not both a terminal, or no TERM to drive: the plain path, byte for byte.
@@ -370,10 +346,13 @@ TEST_F(LineEditing, WithoutBothTerminalsOutputIsThePlainPaths) {
         EXPECT_EQ(screenOf(tesmar->finish().out, typed), plain);
     }
     {
+        // A piped run maps none of the editor's libraries.
         auto tesmar = atTerminal(TerminalProcess::Wiring::input_from_pipe);
+        std::string out = tesmar->readUntil("modbus$>");
+        EXPECT_EQ(editorLibraries(tesmar->pid()), "");
         tesmar->type(lines);
         tesmar->closeInput();
-        std::string out = tesmar->finish().out;
+        out += tesmar->finish().out;
         // The terminal's own output processing puts a carriage return before each newline.
         for (std::size_t at = 0; (at = out.find("\r\n", at)) != std::string::npos;) {
             out.erase(at, 1);

@@ -63,3 +63,9 @@ std::unique_ptr<SimPeer> SimPeer::rtu(const std::vector<std::string>& sim_option
     peer->args = {"-d", master};
     return peer;
 }
+
+std::vector<std::string> SimPeer::tesmarCommand() const {
+    std::vector<std::string> command{TESMAR_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return command;
+}

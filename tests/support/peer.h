@@ -20,6 +20,8 @@ public:
 
     // The options that point tesmar at this peer.
     std::vector<std::string> tesmarArgs() const { return args; }
+    // The whole command line that runs tesmar against this peer.
+    std::vector<std::string> tesmarCommand() const;
     bool isTcp() const { return args[0] == "-h"; }
     // What the simulator wrote on standard error so far (its request log with -l).
     std::string log() const;

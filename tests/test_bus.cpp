@@ -152,7 +152,7 @@ TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
 }
 
 // The cut ends a wait that, like the library's, selects again after every signal, and then gives
-// the line its descriptor back; a request that ends in time is left alone.
+// the line its descriptor back.
 TEST(LineCut, EndsAWaitThatOutlastsSignalsAndGivesTheLineBack) {
     int line[2];
     ASSERT_EQ(pipe(line), 0);
@@ -173,10 +173,6 @@ TEST(LineCut, EndsAWaitThatOutlastsSignalsAndGivesTheLineBack) {
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(200));
     EXPECT_LT(took, std::chrono::milliseconds(1200));
-    {
-        cLineCut cut(line[0], 10000000);
-        EXPECT_FALSE(cut.happened());
-    }
     char byte = 0;
     ASSERT_EQ(write(line[1], "x", 1), 1);
     EXPECT_EQ(read(line[0], &byte, 1), 1);

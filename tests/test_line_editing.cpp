@@ -191,6 +191,7 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
 TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
     const TempDir home;
     const std::string at = home.path();
+    const auto both = TerminalProcess::Wiring::both;
     const struct {
         std::vector<std::string> environment;
         TerminalProcess::Wiring wiring;
@@ -198,27 +199,19 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         std::string warning;
         int lines_before = 0;  // in the file before the first session
     } cases[] = {
-        {{}, TerminalProcess::Wiring::both, at + "/.local/state/tesmar/history", ""},
-        {{"XDG_STATE_HOME=" + at + "/state"},
-         TerminalProcess::Wiring::both,
-         at + "/state/tesmar/history",
-         ""},
-        {{"TESMAR_HISTFILE=" + at + "/mine"}, TerminalProcess::Wiring::both, at + "/mine", ""},
-        {{"TESMAR_HISTFILE="}, TerminalProcess::Wiring::both, "", ""},
+        {{}, both, at + "/.local/state/tesmar/history", ""},
+        {{"XDG_STATE_HOME=" + at + "/state"}, both, at + "/state/tesmar/history", ""},
+        {{"TESMAR_HISTFILE=" + at + "/mine"}, both, at + "/mine", ""},
+        {{"TESMAR_HISTFILE="}, both, "", ""},
         {{}, TerminalProcess::Wiring::input_from_pipe, "", ""},
         // The file of the row before stands where a folder is needed.
         {{"TESMAR_HISTFILE=" + at + "/mine/x"},
-         TerminalProcess::Wiring::both,
+         both,
          "",
          "tesmar: history file " + at +
-             "/mine/x cannot be read: Not a directory; history is "
-             "kept for this session only\r\n"},
+             "/mine/x cannot be read: Not a directory; history is kept for this session only\r\n"},
         // A longer file keeps its last 1000 lines.
-        {{"TESMAR_HISTFILE=" + at + "/long"},
-         TerminalProcess::Wiring::both,
-         at + "/long",
-         "",
-         1005},
+        {{"TESMAR_HISTFILE=" + at + "/long"}, both, at + "/long", "", 1005},
     };
     for (const auto& c : cases) {
         std::filesystem::remove_all(at + "/.local");
@@ -262,7 +255,7 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         EXPECT_EQ(folder.st_mode & 0777, 0700u);
 
         // The next session recalls the lines: Up three times is the set.
-        auto next = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+        auto next = atTerminal(both, "xterm", start);
         next->readUntil(editor_prompt);
         next->type(up + up + up + enter);
         EXPECT_NE(next->readUntil("Address: 7\r\n").find("Address: 7\r\n"), std::string::npos);
@@ -294,16 +287,15 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
     tesmar->type("\033[200~" + pasted + "\033[201~");
     tesmar->readUntil("Writing to 400:");
     tesmar->readUntil(editor_prompt);
-    std::vector<std::string> from_editor;
-    for (const auto& c : cases) {
-        from_editor.push_back(registers(c.address, c.count));
-    }
+    const auto check = [&](const char* how) {
+        for (const auto& c : cases) {
+            EXPECT_EQ(registers(c.address, c.count), c.stored) << how << " " << c.line;
+        }
+    };
+    check("pasted");
     peer = SimPeer::tcp();
     runTesmar(peer->tesmarArgs(), piped);
-    for (std::size_t i = 0; i < std::size(cases); ++i) {
-        EXPECT_EQ(from_editor[i], registers(cases[i].address, cases[i].count)) << cases[i].line;
-        EXPECT_EQ(from_editor[i], cases[i].stored) << cases[i].line;
-    }
+    check("piped");
 }
 
 // Standard input that fails is an error.

@@ -298,28 +298,29 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
     check("piped");
 }
 
-// Standard input that fails is an error.
-TEST_F(LineEditing, StandardInputErrorsEndWithStatusOne) {
-    const ProcessResult directory = runProcess(
-        {"/bin/sh", "-c", "exec \"$0\" \"$@\" </", TESMAR_BINARY, "-h", "127.0.0.1"}, "");
-    EXPECT_EQ(directory.exit_status, 1);
-    EXPECT_NE(directory.err.find("tesmar: reading standard input failed: Is a directory\n"),
-              std::string::npos)
-        << directory.err;
-    EXPECT_EQ(directory.out.find("Bye Bye"), std::string::npos);
-}
-
-// With both streams on one pipe, the library's error line follows the trace of its request.
-TEST_F(LineEditing, OnOnePipeTheLibrarysErrorFollowsItsTrace) {
+// Streams a shell redirects: standard input that fails is an error, and with both outputs on one
+// pipe the library's error line follows the trace of its request.
+TEST_F(LineEditing, RedirectedStreams) {
     peer = SimPeer::tcp({"-f", "silent"});
-    std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
-    for (const std::string& arg : peer->tesmarCommand()) {
-        shell.push_back(arg);
+    const struct {
+        std::string redirect, input;
+        int exit_status;
+        std::string shows;
+    } cases[] = {
+        {"</", "", 1, "tesmar: reading standard input failed: Is a directory\n"},
+        {"2>&1", "rr s=1\n", 0,
+         "Waiting for a confirmation...\nERROR Connection timed out: select\n"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" " + c.redirect};
+        for (const std::string& arg : peer->tesmarCommand()) {
+            shell.push_back(arg);
+        }
+        const ProcessResult run = runProcess(shell, c.input);
+        EXPECT_EQ(run.exit_status, c.exit_status) << c.redirect;
+        EXPECT_NE((run.out + run.err).find(c.shows), std::string::npos) << run.out << run.err;
+        EXPECT_EQ(run.out.find("Bye Bye") == std::string::npos, c.exit_status == 1) << run.out;
     }
-    const std::string out = runProcess(shell, "rr s=1\n").out;
-    EXPECT_NE(out.find("Waiting for a confirmation...\nERROR Connection timed out: select\n"),
-              std::string::npos)
-        << out;
 }
 
 // Input and output not both a terminal, or no TERM to drive: the plain path, byte for byte.

@@ -100,44 +100,44 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
 }
 
 TEST(Transport, OnlyTheExactConfirmationOfTheWriteCounts) {
-    const Transport* rtu = &rtu_transport;
-    const Transport* tcp = &tcp_transport;
     const struct {
         const char* bytes;
-        const Transport* transport;
+        bool tcp;
         int slave, address, count;
         bool confirms;
     } cases[] = {
-        {"11 10 00 01 00 02 12 98", rtu, 17, 1, 2, true},
-        {"11 10 00 01 00 02 12 99", rtu, 17, 1, 2, false},     // check sum
-        {"11 10 00 01 00 02 98 12", rtu, 17, 1, 2, false},     // check sum high byte first
-        {"11 10 00 01 00 02 12 98", rtu, 18, 1, 2, false},     // slave
-        {"11 10 00 01 00 02 12 98", rtu, 17, 257, 2, false},   // address
-        {"11 10 00 01 00 02 12 98", rtu, 17, 1, 1, false},     // count
-        {"11 06 00 01 00 02 5B 5B", rtu, 17, 1, 2, false},     // function
-        {"11 90 02 CC 04", rtu, 17, 1, 2, false},              // exception
-        {"11 10 00 01 00 02 12 98 00", rtu, 17, 1, 2, false},  // a byte more
-        {"11 10 00 01 00 02 12", rtu, 17, 1, 2, false},        // a byte less
-        {"", rtu, 17, 1, 2, false},
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, true},
-        {"AB CC 00 00 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // an earlier request's id
-        {"AB CD 00 01 00 06 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // protocol
-        {"AB CD 00 00 00 07 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // length
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", tcp, 1, 1, 2, false},   // unit
-        {"AB CD 00 00 00 06 11 03 00 01 00 02", tcp, 17, 1, 2, false},  // function
-        {"AB CD 00 00 00 06 11 10 00 01 00", tcp, 17, 1, 2, false},     // a byte less
+        {"11 10 00 01 00 02 12 98", false, 17, 1, 2, true},
+        {"11 10 00 01 00 02 12 99", false, 17, 1, 2, false},     // check sum
+        {"11 10 00 01 00 02 98 12", false, 17, 1, 2, false},     // check sum high byte first
+        {"11 10 00 01 00 02 12 98", false, 18, 1, 2, false},     // slave
+        {"11 10 00 01 00 02 12 98", false, 17, 257, 2, false},   // address
+        {"11 10 00 01 00 02 12 98", false, 17, 1, 1, false},     // count
+        {"11 06 00 01 00 02 5B 5B", false, 17, 1, 2, false},     // function
+        {"11 90 02 CC 04", false, 17, 1, 2, false},              // exception
+        {"11 10 00 01 00 02 12 98 00", false, 17, 1, 2, false},  // a byte more
+        {"11 10 00 01 00 02 12", false, 17, 1, 2, false},        // a byte less
+        {"", false, 17, 1, 2, false},
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, true},
+        {"AB CD 00 00 00 06 FF 10 FF FE 00 7B", true, 255, 0xFFFE, 123, true},
+        {"AB CC 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},  // an earlier request's id
+        {"AB CD 00 01 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},  // protocol
+        {"AB CD 00 00 00 07 11 10 00 01 00 02", true, 17, 1, 2, false},  // length
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 1, 1, 2, false},   // unit
+        {"AB CD 00 00 00 06 11 03 00 01 00 02", true, 17, 1, 2, false},  // function
+        {"AB CD 00 00 00 06 11 10 00 01 00", true, 17, 1, 2, false},     // a byte less
         // After another frame, and before a partial one.
-        {"AB CC 00 00 00 03 11 90 04 AB CD 00 00 00 06 11 10 00 01 00 02 00", tcp, 17, 1, 2, true},
-        {"AB CC 00 00 00 09 11 10 00 01 00 02", tcp, 17, 1, 2, false},  // inside a longer frame
-        {"AB", tcp, 17, 1, 2, false},
-        {"11 10 00 01 00 02 12 98", tcp, 17, 1, 2, false},              // RTU frame on TCP
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", rtu, 17, 1, 2, false},  // TCP frame on RTU
+        {"AB CC 00 00 00 03 11 90 04 AB CD 00 00 00 06 11 10 00 01 00 02 00", true, 17, 1, 2, true},
+        {"AB CC 00 00 00 09 11 10 00 01 00 02", true, 17, 1, 2, false},  // inside a longer frame
+        {"AB", true, 17, 1, 2, false},
+        {"11 10 00 01 00 02 12 98", true, 17, 1, 2, false},               // RTU frame on TCP
+        {"AB CD 00 00 00 06 11 10 00 01 00 02", false, 17, 1, 2, false},  // TCP frame on RTU
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(c.transport->isWriteConfirmation(hexBytes(c.bytes), 0xABCD, c.slave, c.address,
-                                                   c.count),
-                  c.confirms)
-            << c.bytes << (c.transport == tcp ? " on TCP" : " on RTU");
+        const Transport& transport = c.tcp ? tcp_transport : rtu_transport;
+        EXPECT_EQ(
+            transport.isWriteConfirmation(hexBytes(c.bytes), 0xABCD, c.slave, c.address, c.count),
+            c.confirms)
+            << c.bytes << (c.tcp ? " on TCP" : " on RTU");
     }
 }
 

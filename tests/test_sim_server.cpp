@@ -208,6 +208,20 @@ TEST(SimServerTcp, StallingClientsCostANormalOneNothing) {
     EXPECT_LT(stop_ms, STOP_BOUND_MS);
 }
 
+// A script's background simulator inherits SIGINT ignored and keeps it so, as Ctrl-C at the
+// tesmar beside it reaches the whole group; SIGTERM still ends it.
+TEST(SimServerTcp, InterruptInheritedIgnoredStaysIgnored) {
+    BackgroundProcess sim({"/bin/sh", "-c", "trap '' INT; exec \"$0\" -p 0", SIM_BINARY});
+    const std::string ready = sim.readLine();
+    ASSERT_EQ(ready.rfind("tesmar-sim listening on ", 0), 0u) << ready;
+    kill(sim.pid(), SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", std::stoi(ready.substr(ready.rfind(':') + 1)));
+    EXPECT_EQ(modbus_connect(ctx), 0);
+    modbus_free(ctx);
+    EXPECT_EQ(sim.stop(), 0);
+}
+
 // Another master, pymodbus, asks every function code the simulator serves.
 TEST(SimServer, PymodbusGetsEveryFunctionCodeRight) {
     const bool over_tcp[] = {true, false};

@@ -174,7 +174,8 @@ std::string cModbus::lastFailure() const {
 // line the slave hears the whole request only once it has left the wire, so the library is given
 // that time on top of the operator's timeout. The library's wait is cut once a reply that began
 // within the timeout would have had its time on the line and one timeout more, so that a reply
-// that keeps trickling in cannot hold the command; the line then gets one timeout to go quiet.
+// that keeps trickling in cannot hold the command; the line then gets one timeout more at most to
+// go quiet.
 int cModbus::transact(int function, int address, int count, const std::function<int()>& request) {
     beforeRequest();
     const long request_us = rules->wireMicros(line_baud, requestBytes(*rules, function, count));
@@ -272,9 +273,9 @@ long cModbus::responseTimeoutMillis() const {
     return static_cast<long>(seconds) * 1000 + microseconds / 1000;
 }
 
-// Waits until nothing has arrived for one response timeout, so that a late or broken reply is
-// taken off the line here and not read by the next request; a line that keeps chattering, or a
-// connection that the slave has closed, ends the wait early. Returns what arrived.
+// Waits until the line is quiet (see quietWaitMillis) or the deadline has come, so that a late or
+// broken reply is taken off the line here and not read by the next request; a connection that
+// the slave has closed ends the wait early. Returns what arrived.
 cModbus::LateBytes cModbus::settleLine(line_clock::time_point deadline) {
     LateBytes late;
     const int fd = modbus_port->get_socket(ctx);

@@ -11,7 +11,8 @@
 // on a serial line come from frames/. No I/O here.
 
 // The next wait of the quiet-line loop in milliseconds, or -1 once the line is quiet (nothing has
-// arrived for a whole response timeout) or the wait has reached its bound.
+// arrived for one second, or for one response timeout if that is longer) or the wait has reached
+// its bound.
 long quietWaitMillis(long since_arrival_ms, long since_start_ms, long timeout_ms, long bound_ms);
 
 // Whether a transaction that failed with this errno may leave bytes on the line that a later

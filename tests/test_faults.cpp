@@ -36,11 +36,11 @@ TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
         const auto& [bus, input] = session;
         SCOPED_TRACE(bus);
         const bool tcp = bus == "tcp";
-        // A late reply comes halfway between the response timeout (TCP 0.5 s, RTU 1 s) and the
-        // end of the wait for quiet one timeout later: on RTU 0.5 s from either.
+        // A late reply comes 0.5 s after the response timeout (TCP 0.5 s, RTU 1 s) and 0.5 s
+        // before the wait for quiet ends (TCP at its bound of 1.5 s, RTU a quiet second later).
         std::vector<std::string> sim_options{"-f", c.mode};
         if (c.mode == "late") {
-            sim_options.insert(sim_options.end(), {"-D", tcp ? "750" : "1500"});
+            sim_options.insert(sim_options.end(), {"-D", tcp ? "1000" : "1500"});
         }
         const auto peer = tcp ? SimPeer::tcp(sim_options) : SimPeer::rtu(sim_options);
         const auto start = std::chrono::steady_clock::now();

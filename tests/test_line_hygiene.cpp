@@ -32,8 +32,9 @@ std::string forBus(std::string text, const SimPeer& peer) {
 
 struct HygieneCase {
     const char* name;
-    // Simulator options on TCP, and on RTU. A late reply comes halfway between the response
-    // timeout (TCP 0.5 s, RTU 1 s) and the end of the wait for quiet one timeout later.
+    // Simulator options on TCP, and on RTU. A late reply comes 0.5 s after the response timeout
+    // (TCP 0.5 s, RTU 1 s) and 0.5 s before the wait for quiet ends (TCP at its bound of 1.5 s,
+    // RTU a quiet second later).
     std::vector<std::string> tcp_fault;
     std::vector<std::string> rtu_fault;
     const char* screen;
@@ -43,7 +44,7 @@ struct HygieneCase {
 
 const HygieneCase hygiene_cases[] = {
     {"LateConfirmationCountsOnlyForItsOwnWrite",
-     {"-f", "late", "-D", "750", "-n", "1"},
+     {"-f", "late", "-D", "1000", "-n", "1"},
      // Half a second inside the RTU bound: an answer that begins within two timeouts after the
      // request has left the line is never taken for a later request's.
      {"-f", "late", "-D", "1500", "-n", "1"},
@@ -93,7 +94,7 @@ Bye Bye
      "ERROR cModbus: The slave confirmed the write ([0-9]+) ms after the request, later than the "
      "response timeout of {timeout} ms\n"},
     {"LateReadDoesNotShiftLaterReads",
-     {"-f", "late", "-D", "750", "-n", "1"},
+     {"-f", "late", "-D", "1000", "-n", "1"},
      {"-f", "late", "-D", "1500", "-n", "1"},
      R"(
 modbus$>rr s=1 a=100
@@ -402,10 +403,11 @@ TEST(WireTime, LongWriteAtLowBaudIsConfirmedInTime) {
     EXPECT_EQ(run.err.find("ERROR"), std::string::npos) << run.err;
 }
 
-// The slave confirms each write 1.7 s late: the first write's confirmation comes while the
-// second waits for its own, and must not count for it.
+// The slave confirms each write 2.25 s late: the first write's wait ends at its bound of 1.5 s,
+// the second's at 3 s, so the first confirmation comes 0.75 s into the second's wait and 0.75 s
+// before its end, and must not count for it.
 TEST(TransactionId, LateConfirmationOfAnEarlierWriteNeverCounts) {
-    const auto peer = SimPeer::tcp({"-f", "late", "-D", "1700", "-l"});
+    const auto peer = SimPeer::tcp({"-f", "late", "-D", "2250", "-l"});
     const std::string screen = R"(
 modbus$>wr s=1 a=10 7
 Perform write register

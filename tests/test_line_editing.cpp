@@ -145,8 +145,12 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
         {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGTERM},
         {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGHUP},
     };
-    for (const auto& c : cases) {
-        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, c.start);
+    // Each case at a terminal of its own, all at the same time, each with a history of its own.
+    checkAtOnce(cases, [this](const auto& c) {
+        const TempDir state;
+        TerminalStart start = c.start;
+        start.environment.push_back("XDG_STATE_HOME=" + state.path());
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, start);
         tesmar->readUntil(editor_prompt);
         EXPECT_EQ(editorLibraries(tesmar->pid()),
                   c.term == "xterm" ? "/libedit.so/libtinfo.so/libbsd.so/libmd.so" : "");
@@ -175,7 +179,7 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
                 << out;
         }
         EXPECT_EQ(tesmar->sttySettings(), tesmar->sttySettingsAtStart()) << c.keys_before;
-    }
+    });
 }
 
 // History goes to the file the environment names, 0600 in a folder of 0700, and comes back in

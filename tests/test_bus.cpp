@@ -63,14 +63,14 @@ TEST(LineRules, QuietWaitEndsAfterOneQuietSecondOrTimeoutOrAtItsBound) {
     const struct {
         long since_arrival, since_start, timeout, bound, wait;
     } cases[] = {
-        {0, 0, 1000, 3000, 1000},      // nothing yet: a whole timeout
-        {400, 400, 1000, 3000, 600},   // the rest of the timeout
-        {1000, 1000, 1000, 3000, -1},  // quiet for a timeout: done
-        {200, 2900, 1000, 3000, 100},  // chattering: only up to the bound
-        {100, 3000, 1000, 3000, -1},   // bound reached while bytes still come
-        {1500, 1500, 1000, 3000, -1},  // a poll that overslept
-        {500, 500, 500, 1000, 500},    // TCP's 0.5 s timeout: quiet only after a second
-        {0, 500, 500, 1000, 500},      // a late reply at 1 s: the wait goes on to the bound
+        {0, 0, 1000, 3000, 1000},        // nothing yet: a whole timeout
+        {400, 400, 1000, 3000, 600},     // the rest of the timeout
+        {1000, 1000, 1000, 3000, -1},    // quiet for a timeout: done
+        {200, 2900, 1000, 3000, 100},    // chattering: only up to the bound
+        {100, 3000, 1000, 3000, -1},     // bound reached while bytes still come
+        {1500, 1500, 1000, 3000, -1},    // a poll that overslept
+        {500, 500, 500, 1000, 500},      // TCP's 0.5 s timeout: quiet only after a second
+        {0, 500, 500, 1000, 500},        // a late reply at 1 s: the wait goes on to the bound
         {1000, 1000, 2000, 6000, 1000},  // a longer timeout is the quiet time
     };
     for (const auto& c : cases) {

@@ -273,6 +273,15 @@ TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wi
         } else {
             setenv("TERM", term.c_str(), 1);
         }
+        // No history file of the account running the tests, unless a test names where to keep one.
+        setenv("TESMAR_HISTFILE", "", 1);
+        for (const std::string& entry : start.environment) {
+            for (const char* names_history : {"TESMAR_HISTFILE=", "XDG_STATE_HOME=", "HOME="}) {
+                if (entry.rfind(names_history, 0) == 0) {
+                    unsetenv("TESMAR_HISTFILE");
+                }
+            }
+        }
         for (const std::string& entry : start.environment) {
             putenv(const_cast<char*>(entry.c_str()));
         }

@@ -51,9 +51,11 @@ private:
 
 // How a process on a pseudo-terminal starts, besides its TERM.
 struct TerminalStart {
-    std::vector<std::string> environment;  // NAME=value entries put into its environment
-    bool interrupt_ignored = false;        // SIGINT inherited as ignored, as after trap "" INT
-    bool non_blocking = false;             // the terminal left non-blocking by an earlier program
+    // NAME=value entries put into its environment; unless one of them names TESMAR_HISTFILE,
+    // XDG_STATE_HOME or HOME, the history file is off.
+    std::vector<std::string> environment;
+    bool interrupt_ignored = false;  // SIGINT inherited as ignored, as after trap "" INT
+    bool non_blocking = false;       // the terminal left non-blocking by an earlier program
 };
 
 // A process on a pseudo-terminal of 80 columns and 24 rows, as an operator at a terminal runs

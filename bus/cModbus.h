@@ -9,6 +9,7 @@
 #include <modbus/modbus.h>
 
 #include "bus/transport.h"
+#include "bus/wait_break.h"
 #include "orvel/cOrvel.h"
 
 // The one Modbus bus of the process: a TCP client or an RTU master. Every request goes through it,
@@ -49,6 +50,9 @@ public:
     // Why the last failed request failed, in the operator's words.
     std::string lastFailure() const;
 
+    // What may end the bus's waits early (Ctrl-C at a terminal); none until this is called.
+    void setWaitBreak(const WaitBreak& wait) { wait_break = wait; }
+
     static cModbus* instance;
 
     modbus_t* ctx;
@@ -84,6 +88,7 @@ private:
     void keepResponseTimeout();
 
     const Transport* rules;
+    WaitBreak wait_break;
     int selected_slave = -1;
     // The library's transaction id of the last request, counted as the library counts it.
     int transaction_id = 0;

@@ -38,6 +38,8 @@ TEST(SayWhy, EachFailureNamesItsReason) {
          "Read failed: not connected, because the connection failed at start"},
     };
     checkAtOnce(cases, [](const auto& c) {
+        SCOPED_TRACE(std::string(c.tcp ? "tcp " : "rtu ") + (c.fault ? c.fault : "no slave") +
+                     ": " + c.command);
         const auto peer = !c.fault ? nullptr
                           : c.tcp  ? SimPeer::tcp({"-f", c.fault})
                                    : SimPeer::rtu({"-f", c.fault});

@@ -12,35 +12,95 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <regex>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-pid_t spawn(const std::vector<std::string>& argv, int in_fd, int out_fd, int err_fd) {
-    std::vector<char*> args;
-    for (const std::string& arg : argv) {
-        args.push_back(const_cast<char*>(arg.c_str()));
+// Forks are taken under this lock, and so is every descriptor that cannot be made close-on-exec
+// as it is created, so that no child of another thread inherits it.
+std::mutex fork_lock;
+
+// Everything a child needs, made before the fork: between fork() and exec the child of a
+// threaded process may only make async-signal-safe calls, and an allocation there can wait
+// forever on a lock that another thread held at the fork.
+struct ChildPlan {
+    std::vector<std::string> argv_text;
+    std::vector<std::string> env_text;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+    int in = -1, out = -1, err = -1;
+    int controlling = -1;  // >= 0: the child leads a session with this terminal
+    bool interrupt_ignored = false;
+    int max_fd = 1024;
+
+    ChildPlan(std::vector<std::string> args, std::vector<std::string> environment)
+        : argv_text(std::move(args)), env_text(std::move(environment)) {
+        for (std::string& arg : argv_text) {
+            argv.push_back(arg.data());
+        }
+        argv.push_back(nullptr);
+        for (std::string& entry : env_text) {
+            envp.push_back(entry.data());
+        }
+        envp.push_back(nullptr);
+        const long open_max = sysconf(_SC_OPEN_MAX);
+        max_fd = open_max > 0 && open_max < 65536 ? static_cast<int>(open_max) : 65536;
     }
-    args.push_back(nullptr);
+};
+
+// This process's environment as NAME=value entries.
+std::vector<std::string> currentEnvironment() {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        entries.emplace_back(*entry);
+    }
+    return entries;
+}
+
+// In the child: async-signal-safe calls only, then exec or _exit.
+[[noreturn]] void becomeChild(const ChildPlan& plan) {
+    if (plan.controlling >= 0) {
+        setsid();
+        ioctl(plan.controlling, TIOCSCTTY, 0);
+    }
+    if (plan.interrupt_ignored) {
+        signal(SIGINT, SIG_IGN);
+    }
+    dup2(plan.in, 0);
+    dup2(plan.out, 1);
+    dup2(plan.err, 2);
+    // Only the three standard descriptors go to the child.
+    for (int fd = 3; fd < plan.max_fd; ++fd) {
+        close(fd);
+    }
+    execve(plan.argv[0], plan.argv.data(), plan.envp.data());
+    _exit(127);
+}
+
+pid_t forkChild(const ChildPlan& plan) {
+    const std::lock_guard<std::mutex> forking(fork_lock);
     const pid_t pid = fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        dup2(in_fd, 0);
-        dup2(out_fd, 1);
-        dup2(err_fd, 2);
-        // Only the three standard descriptors go to the child.
-        for (int fd = 3; fd < 1024; ++fd) {
-            close(fd);
-        }
-        execv(args[0], args.data());
-        _exit(127);
+        becomeChild(plan);
     }
     return pid;
+}
+
+pid_t spawn(const std::vector<std::string>& argv, int in_fd, int out_fd, int err_fd) {
+    ChildPlan plan(argv, currentEnvironment());
+    plan.in = in_fd;
+    plan.out = out_fd;
+    plan.err = err_fd;
+    return forkChild(plan);
 }
 
 void fillStatus(int status, ProcessResult& result) {
@@ -86,6 +146,11 @@ std::string readThrough(int& fd, std::string& pending, const std::string& marker
     const std::size_t end = found == std::string::npos ? pending.size() : found + marker.size();
     std::string text = pending.substr(0, end);
     pending.erase(0, end);
+    if (found == std::string::npos) {
+        ADD_FAILURE() << "\"" << marker << "\" did not come within " << timeout.count()
+                      << " ms; what came:\n"
+                      << text;
+    }
     return text;
 }
 
@@ -244,66 +309,72 @@ int BackgroundProcess::stop() {
 
 TerminalProcess::TerminalProcess(const std::vector<std::string>& argv, Wiring wiring,
                                  const std::string& term, const TerminalStart& start) {
+    // No history file of the account running the tests, unless a test names where to keep one.
+    bool names_history = false;
+    for (const std::string& entry : start.environment) {
+        for (const char* history_name : {"TESMAR_HISTFILE=", "XDG_STATE_HOME=", "HOME="}) {
+            names_history = names_history || entry.rfind(history_name, 0) == 0;
+        }
+    }
+    std::vector<std::string> environment;
+    const auto set = [&environment](const std::string& entry) {
+        const std::string name = entry.substr(0, entry.find('=') + 1);
+        environment.erase(
+            std::remove_if(environment.begin(), environment.end(),
+                           [&name](const std::string& kept) { return kept.rfind(name, 0) == 0; }),
+            environment.end());
+        environment.push_back(entry);
+    };
+    for (const std::string& entry : currentEnvironment()) {
+        const bool replaced =
+            entry.rfind("TERM=", 0) == 0 || entry.rfind("TESMAR_HISTFILE=", 0) == 0;
+        if (!replaced) {
+            environment.push_back(entry);
+        }
+    }
+    if (!term.empty()) {
+        set("TERM=" + term);
+    }
+    if (!names_history) {
+        set("TESMAR_HISTFILE=");
+    }
+    for (const std::string& entry : start.environment) {
+        set(entry);
+    }
+    ChildPlan plan(argv, environment);
+
     winsize size = {};
     size.ws_row = 24;
     size.ws_col = 80;
     int pipe_ends[2] = {-1, -1};
-    if (openpty(&master, &slave, nullptr, nullptr, &size) != 0 ||
-        (wiring != Wiring::both && pipe2(pipe_ends, O_CLOEXEC) != 0)) {
-        throw std::runtime_error("openpty or pipe failed");
+    {
+        // openpty cannot make its descriptors close-on-exec: no fork until they are.
+        const std::lock_guard<std::mutex> opening(fork_lock);
+        if (openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+            throw std::runtime_error("openpty failed");
+        }
+        fcntl(master, F_SETFD, FD_CLOEXEC);
+        fcntl(slave, F_SETFD, FD_CLOEXEC);
     }
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(slave, F_SETFD, FD_CLOEXEC);
+    if (wiring != Wiring::both && pipe2(pipe_ends, O_CLOEXEC) != 0) {
+        throw std::runtime_error("pipe failed");
+    }
     signal(SIGPIPE, SIG_IGN);
-    const int in = wiring == Wiring::input_from_pipe ? pipe_ends[0] : slave;
-    const int out = wiring == Wiring::output_to_pipe ? pipe_ends[1] : slave;
+    if (start.non_blocking) {
+        // The flag belongs to the open terminal, which the child shares.
+        fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
+    }
+    plan.in = wiring == Wiring::input_from_pipe ? pipe_ends[0] : slave;
+    plan.out = wiring == Wiring::output_to_pipe ? pipe_ends[1] : slave;
     // With input piped, standard error stays off the terminal so its output is the tool's alone.
-    const int err = wiring == Wiring::input_from_pipe ? open("/dev/null", O_WRONLY) : slave;
+    plan.err = wiring == Wiring::input_from_pipe ? open("/dev/null", O_WRONLY | O_CLOEXEC) : slave;
+    plan.controlling = slave;
+    plan.interrupt_ignored = start.interrupt_ignored;
     settings_at_start = sttySettings();
 
-    child = fork();
-    if (child < 0) {
-        throw std::runtime_error("fork failed");
-    }
-    if (child == 0) {
-        setsid();
-        ioctl(slave, TIOCSCTTY, 0);
-        if (term.empty()) {
-            unsetenv("TERM");
-        } else {
-            setenv("TERM", term.c_str(), 1);
-        }
-        // No history file of the account running the tests, unless a test names where to keep one.
-        setenv("TESMAR_HISTFILE", "", 1);
-        for (const std::string& entry : start.environment) {
-            for (const char* names_history : {"TESMAR_HISTFILE=", "XDG_STATE_HOME=", "HOME="}) {
-                if (entry.rfind(names_history, 0) == 0) {
-                    unsetenv("TESMAR_HISTFILE");
-                }
-            }
-        }
-        for (const std::string& entry : start.environment) {
-            putenv(const_cast<char*>(entry.c_str()));
-        }
-        if (start.interrupt_ignored) {
-            signal(SIGINT, SIG_IGN);
-        }
-        if (start.non_blocking) {
-            fcntl(slave, F_SETFL, fcntl(slave, F_GETFL) | O_NONBLOCK);
-        }
-        std::vector<char*> args;
-        for (const std::string& arg : argv) {
-            args.push_back(const_cast<char*>(arg.c_str()));
-        }
-        args.push_back(nullptr);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        execv(args[0], args.data());
-        _exit(127);
-    }
+    child = forkChild(plan);
     if (wiring == Wiring::input_from_pipe) {
-        close(err);
+        close(plan.err);
         close(pipe_ends[0]);
         in_fd = pipe_ends[1];
         out_fd = master;

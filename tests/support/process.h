@@ -27,11 +27,13 @@ public:
     BackgroundProcess(const BackgroundProcess&) = delete;
     BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
-    // The next line of its standard output, or "" when none comes before the timeout.
+    // The next line of its standard output; when none comes before the timeout, the case fails
+    // and this gives "".
     std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Writes to its standard input.
     void send(const std::string& text);
-    // Reads its standard output until the marker has come, and returns all read up to it.
+    // Reads its standard output until the marker has come, and returns all read up to it; when
+    // the marker does not come before the timeout, the case fails with what was read.
     std::string readUntil(const std::string& marker,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Closes its standard input and waits for it to end; returns the exit status or -1.
@@ -77,7 +79,8 @@ public:
     // Closes the input pipe: the end of piped input.
     void closeInput();
     // Reads standard output (the terminal's or the pipe's) until the marker has come, and returns
-    // all read up to it; the rest stays for the next call.
+    // all read up to it; the rest stays for the next call. When the marker does not come before
+    // the timeout, the case fails with what was read.
     std::string readUntil(const std::string& marker,
                           std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // Waits for the end; out holds the standard output not yet read.

@@ -311,7 +311,7 @@ Bye Bye
 
 // The far end of a pty pair, as a slave's raw serial line.
 int openSlaveLine(const std::string& device) {
-    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY);
+    const int fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     termios raw{};
     tcgetattr(fd, &raw);
     cfmakeraw(&raw);

@@ -46,7 +46,7 @@ struct Fd {
 
 // A TCP connection to the peer; receive_buffer, when given, shrinks the socket's.
 int connectTo(const SimPeer& peer, int receive_buffer = 0) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receive_buffer > 0) {
         setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
     }
@@ -111,7 +111,7 @@ TEST(SimServer, FramesByTheMbapHeaderOrTheSilenceAndNeverInventsAWrite) {
     };
     const auto tcp = SimPeer::tcp({"-l"});
     const auto rtu = SimPeer::rtu({"-l"});
-    Fd rtu_line{open(rtu->tesmarArgs()[1].c_str(), O_RDWR | O_NOCTTY)};
+    Fd rtu_line{open(rtu->tesmarArgs()[1].c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC)};
     for (const FrameCase& c : cases) {
         const auto frame = [&c](const char* text) {
             Bytes bytes = hex(text);

@@ -12,9 +12,26 @@
 
 namespace {
 
+// The writes in a simulator's request log, each as "unit 1 write multiple registers (16) address
+// 5000 count 1", in the order they came.
+std::vector<std::string> writesLogged(const std::string& log) {
+    std::vector<std::string> writes;
+    for (std::size_t at = 0; (at = log.find(" unit ", at)) != std::string::npos;) {
+        const std::size_t end = log.find(':', at);
+        const std::string request = log.substr(at + 1, end - at - 1);
+        if (request.find("(16)") != std::string::npos) {
+            writes.push_back(request);
+        }
+        at = end;
+    }
+    return writes;
+}
+
 class PeerSession : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override { peer = GetParam() == "tcp" ? SimPeer::tcp() : SimPeer::rtu(); }
+    void SetUp() override {
+        peer = GetParam() == "tcp" ? SimPeer::tcp({"-l"}) : SimPeer::rtu({"-l"});
+    }
 
     // Runs the transcript and checks the screen and a clean end; returns the log.
     std::string expectSession(const std::string& transcript) {
@@ -228,7 +245,7 @@ Writing to 1000:
 0x0
 0x12
 0xffff
-Sucessfully wrote 6 registers
+'zz' is not a hexadecimal value: nothing sent
 
 modbus$>rr l=6
 Perform read register
@@ -237,7 +254,7 @@ Length: 6
 Read a: 1000
 --------->                      <--------- (12 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   00 10 de ad 00 1a 00 00 00 12 ff ff               ............    
++0000   00 00 00 00 00 00 00 00 00 00 00 00               ............    
 
 modbus$>wr 1 a=2000 2
 Perform write register
@@ -263,8 +280,7 @@ modbus$>wr a=3000
 Perform write register
 Got param 'a=3000' tag: 'a' val: '3000'
 Address: 3000
-Writing to 3000:
-Write bombed
+We need data to write
 
 modbus$>q
 Closing Bus interface...
@@ -296,9 +312,80 @@ TEST_P(PeerSession, WriteCountLimits) {
                            body.substr(last_line + 1));
     }
     EXPECT_EQ(outcomes, (std::vector<std::string>{
-                            "125 Sucessfully wrote 123 registers\n", "126 Write bombed\n",
-                            "130 Write bombed\n",
-                            "1 Too many values: 129 given, at most 128 fit in one write\n"}));
+                            "125 Sucessfully wrote 123 registers\n",
+                            "1 Too many values: 124 given, at most 123 fit in one write\n",
+                            "1 Too many values: 128 given, at most 123 fit in one write\n",
+                            "1 Too many values: 129 given, at most 123 fit in one write\n"}));
+    EXPECT_EQ(
+        writesLogged(peer->log()),
+        std::vector<std::string>{"unit 1 write multiple registers (16) address 4000 count 123"});
+}
+
+// Each line is typed after the one before, so a field set on an earlier line carries over. A
+// line's outcome is its last line: the refusal, or the slave's confirmation.
+TEST_P(PeerSession, WriteGoesOutOnlyWhenEveryWordWasTakenAsTyped) {
+    const std::string sent = ": nothing sent";
+    const std::string tags = " is not a parameter (the tags are s, a, p, o, f and l)";
+    struct Row {
+        std::string line;
+        std::string refusal;  // empty: the write goes out
+        std::string written;  // in the slave's log, as address and count
+    };
+    std::vector<Row> rows = {
+        {"wr s=1 a=5000 7", "", "address 5000 count 1"},
+        {"wr s=1 A=100 8", "A=100" + tags + sent, ""},
+        {"wr a=0x64 9", "a=0x64 was read as 0 (parameter values are decimal)" + sent, ""},
+        {"wr l=300 zz", "l=300 was read as 44 (l takes 0 to 255)" + sent, ""},
+        {"wr a=5001 zz", "'zz' is not a hexadecimal value" + sent, ""},
+        {"wr 1 3.5 -1", "'3.5' is not a hexadecimal value" + sent, ""},
+        {"wr 12345", "'12345' has more than four hexadecimal digits" + sent, ""},
+        {"wr s=300 6", "s=300 was read as 44 (s takes 0 to 255)" + sent, ""},
+        {"wr s=1 a=5002", "We need data to write", ""},
+        {"wb a=0x64", "Address: 0", ""},
+        {"wr 5", "a=0x64 (set earlier) was read as 0 (parameter values are decimal)" + sent, ""},
+        {"wr a=5003 5", "", "address 5003 count 1"},
+        {"wb p=300", "Got param 'p=300' tag: 'p' val: '300'", ""},
+        {"wr o=5 1", "p=300 (set earlier) was read as 44 (p takes 0 to 255)" + sent, ""},
+        {"wr p=19 o=140 DEAD 0X1a ffff 0x0", "", "address 5004 count 4"},
+    };
+    // On RTU slave 0 is the broadcast address, and its guard says why nothing is sent.
+    rows.push_back({"wr s=0x11 6",
+                    peer->isTcp() ? "s=0x11 was read as 0 (parameter values are decimal)" + sent
+                                  : "Slave s=0x11 reads as 0, the broadcast address: nothing sent "
+                                    "(type s=0 to write to every slave on purpose)",
+                    ""});
+    std::string typed;
+    std::vector<std::string> expected_outcomes, expected_writes;
+    for (const Row& row : rows) {
+        typed += prompt + row.line + "\n";
+        expected_outcomes.push_back(
+            row.line + " -> " +
+            (row.refusal.empty() ? "Sucessfully wrote " +
+                                       row.written.substr(row.written.rfind(' ') + 1) + " registers"
+                                 : row.refusal));
+        if (!row.written.empty()) {
+            expected_writes.push_back("unit 1 write multiple registers (16) " + row.written);
+        }
+    }
+    const std::string read_back = "rr s=1 a=5000 l=8";
+    const SessionRun run =
+        runSession(peer->tesmarArgs(), typed + prompt + read_back + "\n" + prompt + "q\n");
+    std::vector<std::string> outcomes;
+    for (const Row& row : rows) {
+        const std::size_t start = run.screen.find(prompt + row.line + "\n");
+        const std::size_t end = run.screen.rfind("\n\n", run.screen.find(prompt, start + 1));
+        const std::size_t last = run.screen.rfind('\n', end - 1);
+        outcomes.push_back(row.line + " -> " +
+                           (start == std::string::npos || end == std::string::npos
+                                ? "(missing)"
+                                : run.screen.substr(last + 1, end - last - 1)));
+    }
+    EXPECT_EQ(outcomes, expected_outcomes) << run.screen;
+    EXPECT_EQ(writesLogged(peer->log()), expected_writes);
+    EXPECT_NE(run.screen.find(
+                  "+0000   00 07 00 00 00 00 00 05 de ad 00 1a ff ff 00 00   ................"),
+              std::string::npos)
+        << run.screen;
 }
 
 TEST_P(PeerSession, SlaveGoneMidSessionLeavesTheLoopRunning) {

@@ -6,10 +6,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
-
-#include <sstream>
 
 #include "terminal/RequestParams.h"
 #include "terminal/value_parsing.h"

@@ -322,70 +322,61 @@ TEST_P(PeerSession, WriteCountLimits) {
 }
 
 // Each line is typed after the one before, so a field set on an earlier line carries over. A
-// line's outcome is its last line: the refusal, or the slave's confirmation.
+// line's outcome is the last line it prints; the slave's log shows every write it got.
 TEST_P(PeerSession, WriteGoesOutOnlyWhenEveryWordWasTakenAsTyped) {
-    const std::string sent = ": nothing sent";
-    const std::string tags = " is not a parameter (the tags are s, a, p, o, f and l)";
-    struct Row {
-        std::string line;
-        std::string refusal;  // empty: the write goes out
-        std::string written;  // in the slave's log, as address and count
+    const std::string sent = ": nothing sent", decimal = " (parameter values are decimal)" + sent;
+    const struct {
+        std::string line, outcome;
+        std::string written = "";  // address and count in the slave's log; empty: none
+    } rows[] = {
+        {"wr s=1 a=5000 7", "Sucessfully wrote 1 registers", "address 5000 count 1"},
+        {"wr s=1 A=100 8", "A=100 is not a parameter (the tags are s, a, p, o, f and l)" + sent},
+        {"wr a=0x64 9", "a=0x64 was read as 0" + decimal},
+        {"wr l=300 zz", "l=300 was read as 44 (l takes 0 to 255)" + sent},
+        {"wr a=5001 zz", "'zz' is not a hexadecimal value" + sent},
+        {"wr 1 3.5 -1", "'3.5' is not a hexadecimal value" + sent},
+        {"wr 12345", "'12345' has more than four hexadecimal digits" + sent},
+        {"wr a= 6", "a= has no value" + sent},
+        {"wr f=+3 6", "f=+3 was read as 3 (parameter values take no sign)" + sent},
+        {"wr s=1 a=5002", "We need data to write"},
+        {"wb a=0x64", "Address: 0"},
+        {"wr 5", "a=0x64 (set earlier) was read as 0" + decimal},
+        {"wr a=5003 5", "Sucessfully wrote 1 registers", "address 5003 count 1"},
+        {"wb p=300 s=1x", "Got param 's=1x' tag: 's' val: '1x'"},
+        {"wr o=5 1", "s=1x (set earlier) was read as 1" + decimal},
+        {"wr s=1 o=5 1", "p=300 (set earlier) was read as 44 (p takes 0 to 255)" + sent},
+        {"wr p=19 o=140 DEAD 0X1a ffff 0x0", "Sucessfully wrote 4 registers",
+         "address 5004 count 4"},
+        {"wr s=300 6", "s=300 was read as 44 (s takes 0 to 255)" + sent},
+        // On RTU slave 0 is the broadcast address, and its guard says why nothing is sent.
+        {"wr s=0x11 6", peer->isTcp() ? "s=0x11 was read as 0" + decimal
+                                      : "Slave s=0x11 reads as 0, the broadcast address: nothing "
+                                        "sent (type s=0 to write to every slave on purpose)"},
     };
-    std::vector<Row> rows = {
-        {"wr s=1 a=5000 7", "", "address 5000 count 1"},
-        {"wr s=1 A=100 8", "A=100" + tags + sent, ""},
-        {"wr a=0x64 9", "a=0x64 was read as 0 (parameter values are decimal)" + sent, ""},
-        {"wr l=300 zz", "l=300 was read as 44 (l takes 0 to 255)" + sent, ""},
-        {"wr a=5001 zz", "'zz' is not a hexadecimal value" + sent, ""},
-        {"wr 1 3.5 -1", "'3.5' is not a hexadecimal value" + sent, ""},
-        {"wr 12345", "'12345' has more than four hexadecimal digits" + sent, ""},
-        {"wr s=300 6", "s=300 was read as 44 (s takes 0 to 255)" + sent, ""},
-        {"wr s=1 a=5002", "We need data to write", ""},
-        {"wb a=0x64", "Address: 0", ""},
-        {"wr 5", "a=0x64 (set earlier) was read as 0 (parameter values are decimal)" + sent, ""},
-        {"wr a=5003 5", "", "address 5003 count 1"},
-        {"wb p=300", "Got param 'p=300' tag: 'p' val: '300'", ""},
-        {"wr o=5 1", "p=300 (set earlier) was read as 44 (p takes 0 to 255)" + sent, ""},
-        {"wr p=19 o=140 DEAD 0X1a ffff 0x0", "", "address 5004 count 4"},
-    };
-    // On RTU slave 0 is the broadcast address, and its guard says why nothing is sent.
-    rows.push_back({"wr s=0x11 6",
-                    peer->isTcp() ? "s=0x11 was read as 0 (parameter values are decimal)" + sent
-                                  : "Slave s=0x11 reads as 0, the broadcast address: nothing sent "
-                                    "(type s=0 to write to every slave on purpose)",
-                    ""});
     std::string typed;
-    std::vector<std::string> expected_outcomes, expected_writes;
-    for (const Row& row : rows) {
+    std::vector<std::string> expected, writes, outcomes;
+    for (const auto& row : rows) {
         typed += prompt + row.line + "\n";
-        expected_outcomes.push_back(
-            row.line + " -> " +
-            (row.refusal.empty() ? "Sucessfully wrote " +
-                                       row.written.substr(row.written.rfind(' ') + 1) + " registers"
-                                 : row.refusal));
+        expected.push_back(row.line + " -> " + row.outcome);
         if (!row.written.empty()) {
-            expected_writes.push_back("unit 1 write multiple registers (16) " + row.written);
+            writes.push_back("unit 1 write multiple registers (16) " + row.written);
         }
     }
-    const std::string read_back = "rr s=1 a=5000 l=8";
-    const SessionRun run =
-        runSession(peer->tesmarArgs(), typed + prompt + read_back + "\n" + prompt + "q\n");
-    std::vector<std::string> outcomes;
-    for (const Row& row : rows) {
-        const std::size_t start = run.screen.find(prompt + row.line + "\n");
-        const std::size_t end = run.screen.rfind("\n\n", run.screen.find(prompt, start + 1));
-        const std::size_t last = run.screen.rfind('\n', end - 1);
-        outcomes.push_back(row.line + " -> " +
-                           (start == std::string::npos || end == std::string::npos
-                                ? "(missing)"
-                                : run.screen.substr(last + 1, end - last - 1)));
+    const std::string screen =
+        runSession(peer->tesmarArgs(), typed + prompt + "rr s=1 a=5000 l=8\n" + prompt + "q\n")
+            .screen;
+    std::size_t end = 0;
+    for (const auto& row : rows) {
+        end = screen.find("\n\n", screen.find(prompt + row.line + "\n", end));
+        const std::size_t last = screen.rfind('\n', end - 1) + 1;
+        outcomes.push_back(row.line + " -> " + screen.substr(last, end - last));
     }
-    EXPECT_EQ(outcomes, expected_outcomes) << run.screen;
-    EXPECT_EQ(writesLogged(peer->log()), expected_writes);
-    EXPECT_NE(run.screen.find(
-                  "+0000   00 07 00 00 00 00 00 05 de ad 00 1a ff ff 00 00   ................"),
-              std::string::npos)
-        << run.screen;
+    EXPECT_EQ(outcomes, expected) << screen;
+    EXPECT_EQ(writesLogged(peer->log()), writes);
+    EXPECT_NE(
+        screen.find("+0000   00 07 00 00 00 00 00 05 de ad 00 1a ff ff 00 00   ................"),
+        std::string::npos)
+        << screen;
 }
 
 TEST_P(PeerSession, SlaveGoneMidSessionLeavesTheLoopRunning) {

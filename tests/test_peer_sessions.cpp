@@ -1,6 +1,7 @@
 // Sessions against tesmar-sim, over TCP on loopback and over RTU on a pseudo-terminal pair. One
 // transcript serves both buses.
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,17 +13,13 @@
 
 namespace {
 
-// The writes in a simulator's request log, each as "unit 1 write multiple registers (16) address
-// 5000 count 1", in the order they came.
+// The writes in a simulator's request log, in the order they came.
 std::vector<std::string> writesLogged(const std::string& log) {
+    const std::regex write(
+        "unit [0-9]+ write multiple registers \\(16\\) address [0-9]+ count [0-9]+");
     std::vector<std::string> writes;
-    for (std::size_t at = 0; (at = log.find(" unit ", at)) != std::string::npos;) {
-        const std::size_t end = log.find(':', at);
-        const std::string request = log.substr(at + 1, end - at - 1);
-        if (request.find("(16)") != std::string::npos) {
-            writes.push_back(request);
-        }
-        at = end;
+    for (std::sregex_iterator it(log.begin(), log.end(), write), end; it != end; ++it) {
+        writes.push_back(it->str());
     }
     return writes;
 }

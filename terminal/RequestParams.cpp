@@ -21,24 +21,27 @@ void setOffset(RequestParams& params, uint32_t bits) {
     setAddress(params, static_cast<uint32_t>(params.page) << 8 | (bits & 0xFF));
 }
 
-// The parameter tags, the field each sets, and the line that shows the new value, if any.
+// The parameter tags, the field each sets, the line that shows the new value, if any, and the
+// largest number the field holds (its low bits are what it keeps of any other).
 struct Tag {
     char name;
     void (*set)(RequestParams&, uint32_t);
     std::string (*shown)(const RequestParams&);
+    uint32_t most;
 };
 
 // In the order the listing shows the fields.
 const Tag tags[] = {
-    {'s', [](RequestParams& p, uint32_t bits) { p.slave = static_cast<uint8_t>(bits); }, nullptr},
+    {'s', [](RequestParams& p, uint32_t bits) { p.slave = static_cast<uint8_t>(bits); }, nullptr,
+     0xFF},
     {'a', setAddress,
-     [](const RequestParams& p) { return "Address: " + std::to_string(p.address); }},
-    {'p', setPage, nullptr},
-    {'o', setOffset, nullptr},
+     [](const RequestParams& p) { return "Address: " + std::to_string(p.address); }, 0xFFFF},
+    {'p', setPage, nullptr, 0xFF},
+    {'o', setOffset, nullptr, 0xFF},
     {'f', [](RequestParams& p, uint32_t bits) { p.function_code = static_cast<uint8_t>(bits); },
-     nullptr},
+     nullptr, 0xFF},
     {'l', [](RequestParams& p, uint32_t bits) { p.length = static_cast<uint8_t>(bits); },
-     [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }},
+     [](const RequestParams& p) { return "Length: " + std::to_string(p.length); }, 0xFF},
 };
 
 const Tag* findTag(std::string_view name) {
@@ -48,6 +51,26 @@ const Tag* findTag(std::string_view name) {
         }
     }
     return nullptr;
+}
+
+// Why the value of a token with this tag is not taken as typed; empty when it is.
+std::string faultOf(const Tag& tag, std::string_view value) {
+    const DecimalForm form = decimalForm(value, tag.most);
+    if (form == DecimalForm::plain) {
+        return {};
+    }
+    if (form == DecimalForm::empty) {
+        return "has no value";
+    }
+    const uint32_t kept = static_cast<uint32_t>(*parseDecimalValue(std::string(value))) & tag.most;
+    const std::string read = "was read as " + std::to_string(kept);
+    if (form == DecimalForm::out_of_range) {
+        return read + " (" + tag.name + " takes 0 to " + std::to_string(tag.most) + ")";
+    }
+    if (form == DecimalForm::signed_number) {
+        return read + " (parameter values take no sign)";
+    }
+    return read + " (parameter values are decimal)";
 }
 
 }  // namespace
@@ -84,8 +107,15 @@ void RequestParams::applyToken(std::string_view token, std::ostream& out) {
     // An empty value leaves the field as it was.
     if (const std::optional<int32_t> number = parseDecimalValue(std::string(value))) {
         tag->set(*this, static_cast<uint32_t>(*number));
+        const Setting setting{std::string(token), faultOf(*tag, value)};
         if (tag->name == 's') {
-            slave_text = value;
+            slave_set = setting;
+        }
+        if (tag->name == 'a' || tag->name == 'p') {
+            page_set = setting;
+        }
+        if (tag->name == 'a' || tag->name == 'o') {
+            offset_set = setting;
         }
     }
     if (tag->shown != nullptr) {
@@ -106,8 +136,21 @@ std::vector<std::string> RequestParams::listing() const {
 }
 
 bool RequestParams::slaveIsTypedZero() const {
-    return slave == 0 && !slave_text.empty() &&
-           slave_text.find_first_not_of('0') == std::string::npos;
+    return slave == 0 && !slave_set.token.empty() && slave_set.fault.empty();
+}
+
+std::string RequestParams::tokenFault(std::string_view token) {
+    const std::size_t equals = token.find('=');
+    const Tag* tag = findTag(token.substr(0, equals));
+    if (tag == nullptr) {
+        std::string names;
+        for (const Tag& known : tags) {
+            names += names.empty() ? "" : (&known == std::end(tags) - 1 ? " and " : ", ");
+            names += known.name;
+        }
+        return "is not a parameter (the tags are " + names + ")";
+    }
+    return faultOf(*tag, token.substr(equals + 1));
 }
 
 void RequestParams::showParameters() const {

@@ -17,8 +17,17 @@ struct RequestParams {
     uint8_t function_code = 3;
     uint8_t page = 0;
     uint8_t offset = 0;
-    // The value of the last s= token that set the slave, as typed; empty while none has.
-    std::string slave_text;
+    // The token that last set a field, as typed, and why it was not taken as typed (see
+    // tokenFault); the fault is empty when it was.
+    struct Setting {
+        std::string token;
+        std::string fault;
+    };
+    // The slave's token is empty while none has set it. The address is set in two halves, so
+    // that an exact token that sets only one half leaves the other's fault standing.
+    Setting slave_set;
+    Setting page_set;
+    Setting offset_set;
 
     // The tags a parameter token may carry, in the order the listing shows their fields.
     static std::vector<std::string> tagNames();
@@ -30,6 +39,10 @@ struct RequestParams {
     void showParameters() const;
     // Whether the slave is 0 because the operator typed a plain decimal zero.
     bool slaveIsTypedZero() const;
+    // Why a parameter token is not taken as typed, worded to follow the token ("was read as 0
+    // (parameter values are decimal)"); empty when its tag is one of the six and its value a
+    // plain decimal number that fits the field unchanged.
+    static std::string tokenFault(std::string_view token);
 
 private:
     void applyToken(std::string_view token, std::ostream& out);

@@ -7,7 +7,7 @@
 #include "bus/cModbus.h"
 #include "terminal/line_editor.h"
 #include "terminal/register_view.h"
-#include "terminal/value_parsing.h"
+#include "terminal/write_check.h"
 
 cTerminal* cTerminal::instance = nullptr;
 
@@ -111,7 +111,8 @@ void cTerminal::applyParameters(Words words) {
     params.applyTokens(words, std::cout);
 }
 
-cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int count) {
+cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int count,
+                                              const std::string& withheld) {
     switch (bus.check(params.slave, write, params.function_code, count)) {
         case RequestCheck::slave_out_of_range:
             std::cout << "Slave " << unsigned(params.slave) << " refused: valid slave numbers are "
@@ -131,13 +132,17 @@ cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int coun
             break;
     }
     if (bus.isBroadcast(params.slave) && !params.slaveIsTypedZero()) {
-        const std::string chosen = params.slave_text.empty()
+        const std::string chosen = params.slave_set.token.empty()
                                        ? "No slave chosen, and 0 is"
-                                       : "Slave s=" + params.slave_text + " reads as 0,";
+                                       : "Slave " + params.slave_set.token + " reads as 0,";
         std::cout << chosen
                   << " the broadcast address: nothing sent (type s=0 to write to every slave on "
                      "purpose)"
                   << std::endl;
+        return Prepared::refused;
+    }
+    if (!withheld.empty()) {
+        std::cout << withheld << std::endl;
         return Prepared::refused;
     }
     return bus.selectSlave(params.slave) ? Prepared::ready : Prepared::refused;
@@ -182,8 +187,9 @@ void cTerminal::readRegisters() {
 }
 
 void cTerminal::writeRegisters(Words words) {
-    if (words.empty()) {
-        std::cout << "We need data to write" << std::endl;
+    const WriteCheck check = checkWrite(words, params);
+    if (check.verdict == WriteCheck::Verdict::no_values) {
+        std::cout << check.refusal << std::endl;
         return;
     }
     cModbus* bus = usableBus();
@@ -191,12 +197,11 @@ void cTerminal::writeRegisters(Words words) {
         reportNoBus();
         return;
     }
-    const std::vector<uint16_t> values = collectWriteValues(words);
-    if (values.size() > buffer_registers) {
-        std::cout << "Too many values: " << values.size() << " given, at most " << buffer_registers
-                  << " fit in one write" << std::endl;
+    if (check.verdict == WriteCheck::Verdict::too_many) {
+        std::cout << check.refusal << std::endl;
         return;
     }
+    const std::vector<uint16_t>& values = check.values;
     std::cout << "Writing to " << params.address << ":" << std::endl;
     for (uint16_t value : values) {
         std::cout << "0x" << std::hex << value << std::dec << std::endl;
@@ -204,7 +209,7 @@ void cTerminal::writeRegisters(Words words) {
     std::copy(values.begin(), values.end(), write_buffer);
 
     const int count = static_cast<int>(values.size());
-    const Prepared prepared = prepareRequest(*bus, true, count);
+    const Prepared prepared = prepareRequest(*bus, true, count, check.refusal);
     if (prepared == Prepared::refused) {
         return;
     }

@@ -45,8 +45,9 @@ private:
     void quit();
     enum class Prepared { ready, refused, too_many };
     // Checks the request and selects its slave on the bus. A refused request has had one line
-    // that says why; one of too many registers fails as a request the library refuses.
-    Prepared prepareRequest(cModbus& bus, bool write, int count);
+    // that says why: withheld, when not empty, refuses a request the bus would take. One of too
+    // many registers fails as a request the library refuses.
+    Prepared prepareRequest(cModbus& bus, bool write, int count, const std::string& withheld = {});
     // At a terminal, the line that says why a read or write failed.
     void reportFailure(const char* request, const cModbus& bus);
 

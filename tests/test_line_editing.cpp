@@ -267,9 +267,11 @@ TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
         unsigned address, count;
         std::string stored;
     } cases[] = {
-        {"wr s=1 a=100 11\u00a022 33", 100, 2, "00 11 00 33"},  // a no-break space
-        {"wr a=200 44 55\u201366", 200, 2, "00 44 00 55"},      // an en dash
-        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},      // cells from a spreadsheet
+        // A no-break space and an en dash join two numbers into a word that is no value:
+        // nothing is written, and the presets stay.
+        {"wr s=1 a=100 11\u00a022 33", 100, 2, "41 48 00 00"},
+        {"wr a=200 44 55\u201366", 200, 2, "74 65 73 6d"},
+        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},  // cells from a spreadsheet
         {"wr a=400\t1\t2", 400, 2, "00 01 00 02"},
     };
     std::string pasted, piped;

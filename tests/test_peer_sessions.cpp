@@ -1,6 +1,7 @@
 // Sessions against tesmar-sim, over TCP on loopback and over RTU on a pseudo-terminal pair. One
 // transcript serves both buses.
 #include <algorithm>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,22 @@
 
 namespace {
 
+// The writes in a simulator's request log, in the order they came.
+std::vector<std::string> writesLogged(const std::string& log) {
+    const std::regex write(
+        "unit [0-9]+ write multiple registers \\(16\\) address [0-9]+ count [0-9]+");
+    std::vector<std::string> writes;
+    for (std::sregex_iterator it(log.begin(), log.end(), write), end; it != end; ++it) {
+        writes.push_back(it->str());
+    }
+    return writes;
+}
+
 class PeerSession : public ::testing::TestWithParam<std::string> {
 protected:
-    void SetUp() override { peer = GetParam() == "tcp" ? SimPeer::tcp() : SimPeer::rtu(); }
+    void SetUp() override {
+        peer = GetParam() == "tcp" ? SimPeer::tcp({"-l"}) : SimPeer::rtu({"-l"});
+    }
 
     // Runs the transcript and checks the screen and a clean end; returns the log.
     std::string expectSession(const std::string& transcript) {
@@ -228,7 +242,7 @@ Writing to 1000:
 0x0
 0x12
 0xffff
-Sucessfully wrote 6 registers
+'zz' is not a hexadecimal value: nothing sent
 
 modbus$>rr l=6
 Perform read register
@@ -237,7 +251,7 @@ Length: 6
 Read a: 1000
 --------->                      <--------- (12 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   00 10 de ad 00 1a 00 00 00 12 ff ff               ............    
++0000   00 00 00 00 00 00 00 00 00 00 00 00               ............    
 
 modbus$>wr 1 a=2000 2
 Perform write register
@@ -263,8 +277,7 @@ modbus$>wr a=3000
 Perform write register
 Got param 'a=3000' tag: 'a' val: '3000'
 Address: 3000
-Writing to 3000:
-Write bombed
+We need data to write
 
 modbus$>q
 Closing Bus interface...
@@ -296,9 +309,71 @@ TEST_P(PeerSession, WriteCountLimits) {
                            body.substr(last_line + 1));
     }
     EXPECT_EQ(outcomes, (std::vector<std::string>{
-                            "125 Sucessfully wrote 123 registers\n", "126 Write bombed\n",
-                            "130 Write bombed\n",
-                            "1 Too many values: 129 given, at most 128 fit in one write\n"}));
+                            "125 Sucessfully wrote 123 registers\n",
+                            "1 Too many values: 124 given, at most 123 fit in one write\n",
+                            "1 Too many values: 128 given, at most 123 fit in one write\n",
+                            "1 Too many values: 129 given, at most 123 fit in one write\n"}));
+    EXPECT_EQ(
+        writesLogged(peer->log()),
+        std::vector<std::string>{"unit 1 write multiple registers (16) address 4000 count 123"});
+}
+
+// Each line is typed after the one before, so a field set on an earlier line carries over. A
+// line's outcome is the last line it prints; the slave's log shows every write it got.
+TEST_P(PeerSession, WriteGoesOutOnlyWhenEveryWordWasTakenAsTyped) {
+    const std::string sent = ": nothing sent", decimal = " (parameter values are decimal)" + sent;
+    const struct {
+        std::string line, outcome;
+        std::string written = "";  // address and count in the slave's log; empty: none
+    } rows[] = {
+        {"wr s=1 a=5000 7", "Sucessfully wrote 1 registers", "address 5000 count 1"},
+        {"wr s=1 A=100 8", "A=100 is not a parameter (the tags are s, a, p, o, f and l)" + sent},
+        {"wr a=0x64 9", "a=0x64 was read as 0" + decimal},
+        {"wr l=300 zz", "l=300 was read as 44 (l takes 0 to 255)" + sent},
+        {"wr a=5001 zz", "'zz' is not a hexadecimal value" + sent},
+        {"wr 1 3.5 -1", "'3.5' is not a hexadecimal value" + sent},
+        {"wr 12345", "'12345' has more than four hexadecimal digits" + sent},
+        {"wr a= 6", "a= has no value" + sent},
+        {"wr f=+3 6", "f=+3 was read as 3 (parameter values take no sign)" + sent},
+        {"wr s=1 a=5002", "We need data to write"},
+        {"wb a=0x64", "Address: 0"},
+        {"wr 5", "a=0x64 (set earlier) was read as 0" + decimal},
+        {"wr a=5003 5", "Sucessfully wrote 1 registers", "address 5003 count 1"},
+        {"wb p=300 s=1x", "Got param 's=1x' tag: 's' val: '1x'"},
+        {"wr o=5 1", "s=1x (set earlier) was read as 1" + decimal},
+        {"wr s=1 o=5 1", "p=300 (set earlier) was read as 44 (p takes 0 to 255)" + sent},
+        {"wr p=19 o=140 DEAD 0X1a ffff 0x0", "Sucessfully wrote 4 registers",
+         "address 5004 count 4"},
+        {"wr s=300 6", "s=300 was read as 44 (s takes 0 to 255)" + sent},
+        // On RTU slave 0 is the broadcast address, and its guard says why nothing is sent.
+        {"wr s=0x11 6", peer->isTcp() ? "s=0x11 was read as 0" + decimal
+                                      : "Slave s=0x11 reads as 0, the broadcast address: nothing "
+                                        "sent (type s=0 to write to every slave on purpose)"},
+    };
+    std::string typed;
+    std::vector<std::string> expected, writes, outcomes;
+    for (const auto& row : rows) {
+        typed += prompt + row.line + "\n";
+        expected.push_back(row.line + " -> " + row.outcome);
+        if (!row.written.empty()) {
+            writes.push_back("unit 1 write multiple registers (16) " + row.written);
+        }
+    }
+    const std::string screen =
+        runSession(peer->tesmarArgs(), typed + prompt + "rr s=1 a=5000 l=8\n" + prompt + "q\n")
+            .screen;
+    std::size_t end = 0;
+    for (const auto& row : rows) {
+        end = screen.find("\n\n", screen.find(prompt + row.line + "\n", end));
+        const std::size_t last = screen.rfind('\n', end - 1) + 1;
+        outcomes.push_back(row.line + " -> " + screen.substr(last, end - last));
+    }
+    EXPECT_EQ(outcomes, expected) << screen;
+    EXPECT_EQ(writesLogged(peer->log()), writes);
+    EXPECT_NE(
+        screen.find("+0000   00 07 00 00 00 00 00 05 de ad 00 1a ff ff 00 00   ................"),
+        std::string::npos)
+        << screen;
 }
 
 TEST_P(PeerSession, SlaveGoneMidSessionLeavesTheLoopRunning) {

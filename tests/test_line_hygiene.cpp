@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bus/line_rules.h"
+#include "frames/frames.h"
 #include "tests/support/peer.h"
 #include "tests/support/session.h"
 #include "tests/support/transcript.h"

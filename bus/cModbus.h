@@ -26,8 +26,8 @@ public:
     // Connects. A bus that does not start stays in use; later requests fail.
     void start();
     void close();
-    // Why the bus did not open at start, in the operator's words; empty when it did, or when it
-    // has no context to open.
+    // Why the bus did not open when it was started, in the operator's words; empty when it
+    // opened, or when it has no context to open.
     std::string startFailure() const;
 
     // False when the library gave no context: then no library call is ever made with it.

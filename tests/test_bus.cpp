@@ -165,6 +165,7 @@ std::vector<std::string> calls;
 modbus_t* fake_context = reinterpret_cast<modbus_t*>(0x1000);
 bool give_context = true;
 int connect_result = 0;
+int connect_error = 0;
 int line_fd = -1;
 long response_timeout_us = 50000;
 
@@ -189,6 +190,7 @@ ModbusPort recordingPort() {
     };
     port.connect = [](modbus_t*) {
         calls.push_back("connect");
+        errno = connect_error;
         return connect_result;
     };
     port.rtu_set_serial_mode = [](modbus_t*, int mode) {
@@ -221,6 +223,7 @@ protected:
         calls.clear();
         give_context = true;
         connect_result = 0;
+        connect_error = 0;
         line_fd = -1;
         response_timeout_us = 50000;
         port = recordingPort();
@@ -249,6 +252,24 @@ TEST_F(BusSequence, RtuSetsRs485AndTimeoutOnlyAfterASuccessfulConnect) {
     cModbus failing("/dev/ttyS1", 9600, "7E2");
     failing.start();
     EXPECT_EQ(calls, (std::vector<std::string>{"new_rtu /dev/ttyS1 9600 E 7 2", "connect"}));
+}
+
+TEST_F(BusSequence, StartFailureSaysWhyTheBusDidNotOpen) {
+    connect_result = -1;
+    connect_error = EACCES;
+    cModbus rtu("/dev/ttyUSB0", 19200, "8N1");
+    rtu.start();
+    EXPECT_EQ(rtu.startFailure(),
+              "/dev/ttyUSB0: Permission denied (the account needs access to the device, for "
+              "example through the dialout group)");
+    connect_error = EHOSTUNREACH;
+    cModbus tcp("10.0.0.9", 502);
+    tcp.start();
+    EXPECT_EQ(tcp.startFailure(), "10.0.0.9:502: No route to host");
+    connect_result = 0;
+    cModbus opened("10.0.0.9", 502);
+    opened.start();
+    EXPECT_EQ(opened.startFailure(), "");
 }
 
 TEST_F(BusSequence, NoContextMeansNoFurtherLibraryCall) {

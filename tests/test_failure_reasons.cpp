@@ -28,7 +28,10 @@ TEST(SayWhy, EachFailureNamesItsReason) {
          "Read failed: slave 1 refused with exception 4 (slave device failure)"},
         {false, "crc", "rr s=1", "Read failed: a reply with a bad CRC"},
         {false, "unit", "rr s=1", "Read failed: a reply from another slave than 1"},
-        {true, "txid", "rr s=1", "Read failed: a reply that does not fit the request"},
+        {true, "unit", "rr s=1", "Read failed: a reply from another slave than 1"},
+        {true, "txid", "rr s=1", "Read failed: a reply to another request"},
+        {true, "bytecount", "rr s=1", "Read failed: a reply that does not fit the request"},
+        {false, "garbage", "rr s=1", "Read failed: garbage that makes no Modbus frame"},
         {true, "close", "rr s=1", "Read failed: the slave closed the connection"},
         {true, "none", "rr s=1 l=126", "Read failed: too many registers for one request"},
         {true, "trickle", "rr s=1 l=100",
@@ -51,6 +54,34 @@ TEST(SayWhy, EachFailureNamesItsReason) {
         EXPECT_NE(out.find(std::string(c.reason) + "\r\n"), std::string::npos) << out;
         tesmar.type("q\r");
         EXPECT_EQ(tesmar.finish().exit_status, 0);
+    });
+}
+
+// At a terminal the start says why the bus did not open; piped, the start keeps its lines.
+TEST(SayWhy, TheStartSaysWhyTheBusDidNotOpen) {
+    TempDir dir;
+    const std::string missing = dir.path() + "/missing";
+    const struct {
+        std::vector<std::string> args;
+        std::string reason;
+    } cases[] = {
+        {{"-h", "127.0.0.1", "-p", "1"}, "127.0.0.1:1: Connection refused"},
+        {{"-h", "localhost", "-p", "1"},
+         "localhost is not a numeric IPv4 address; names are not looked up (127.0.0.1 is this "
+         "machine)"},
+        {{"-d", missing}, missing + ": No such file or directory"},
+    };
+    checkAtOnce(cases, [](const auto& c) {
+        std::vector<std::string> argv{TESMAR_BINARY};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        TerminalProcess tesmar(argv, TerminalProcess::Wiring::both, "dumb");
+        const std::string line = "The bus did not open: " + c.reason + "\r\n";
+        const std::string out = tesmar.readUntil(line);
+        EXPECT_NE(out.find(line), std::string::npos) << out;
+        tesmar.type("q\r");
+        EXPECT_EQ(tesmar.finish().exit_status, 0);
+        const ProcessResult piped = runTesmar(c.args, "q\n");
+        EXPECT_EQ(piped.out.find("did not open"), std::string::npos) << piped.out;
     });
 }
 

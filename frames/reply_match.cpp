@@ -122,8 +122,13 @@ Verdict judge(const Awaited& a, const uint8_t* frame, std::size_t length) {
     return fits ? Verdict{ReplyState::answer, 0} : Verdict{ReplyState::more, set_aside_misfit};
 }
 
-// Whether the bytes, up to the end of what came, are how the answer or an exception begins.
+// Whether the bytes, up to the end of what came, are how the answer or an exception begins; they
+// reach its function code at least, so that a stray byte or two at the end of a stream is not
+// taken for a reply on its way.
 bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
+    if (have <= a.header) {
+        return false;
+    }
     const auto is = [&](std::size_t at, int value) { return at >= have || bytes[at] == value; };
     const std::size_t function_at = a.header;
     const bool header_fits = a.framing == Framing::tcp

@@ -105,6 +105,7 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
         {true, read, "00 00 00 00 00 00 00 00 01 07 00 00 00 07 01 03 04 41 48 00 00", false,
          ReplyState::answer, 8, 13, set_aside_garbage, false},
         {true, read, "01 07 00 00 00 07 01 03", false, ReplyState::more, 0, 0, 0, true},
+        {true, read, "01 07 00 00 00 07 01", false, ReplyState::more, 0, 0, 0, false},
         {true, read, "5A C3 00 11 7F E2 09 9D", false, ReplyState::more, 2, 0, set_aside_garbage,
          false},
         // RTU, slave 1.
@@ -120,6 +121,8 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
          set_aside_garbage, false},
         {false, write, "00 01 10 08 10 00 01 02 6C", false, ReplyState::answer, 1, 8,
          set_aside_garbage, false},
+        {false, write, "01 10 08 11 00 01 53 AC", false, ReplyState::more, 8, 0, set_aside_misfit,
+         false},
         {false, read, "01 03 04 41 48", false, ReplyState::more, 0, 0, 0, true},
         // The line's echo, then the answer; the echo alone; a part of it.
         {false, read, "01 03 00 64 00 02 85 D4 01 03 04 41 48 00 00 6E 19", false,

@@ -57,6 +57,26 @@ TEST(SayWhy, EachFailureNamesItsReason) {
     });
 }
 
+// At a terminal a line that returns the requests is named once a session, and reads go on.
+TEST(SayWhy, AnEchoingLineIsNamedOnce) {
+    const auto peer = SimPeer::rtu({"-e"});
+    TerminalProcess tesmar(peer->tesmarCommand(), TerminalProcess::Wiring::both, "dumb");
+    tesmar.readUntil("modbus$>");
+    std::string out;
+    for (int read = 0; read < 2; ++read) {
+        tesmar.type("rr s=1 a=100 l=2\r");
+        out += tesmar.readUntil("f :12.500000\r\n");
+    }
+    tesmar.type("q\r");
+    EXPECT_EQ(tesmar.finish().exit_status, 0);
+    const std::string notice =
+        "The line echoes every request (an RS-485 adapter that hears itself): the echo is "
+        "skipped\r\n";
+    EXPECT_NE(out.find(notice), std::string::npos) << out;
+    EXPECT_EQ(out.find(notice), out.rfind(notice)) << out;
+    EXPECT_EQ(out.rfind("f :12.500000"), out.size() - 14) << out;
+}
+
 // At a terminal the start says why the bus did not open; piped, the start keeps its lines.
 TEST(SayWhy, TheStartSaysWhyTheBusDidNotOpen) {
     TempDir dir;

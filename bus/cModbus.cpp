@@ -390,7 +390,12 @@ cModbus::Outcome cModbus::awaitAnswer(const std::vector<uint8_t>& frame, const T
             outcome.error = answering ? EINTR : outcome.error;
             return outcome;
         }
-        if (wait != Wait::ready) {
+        if (wait == Wait::failed) {
+            endTrace();
+            outcome.error = answering ? errno : outcome.error;
+            return outcome;
+        }
+        if (wait == Wait::deadline) {
             continue;
         }
         const std::size_t before = got.size();

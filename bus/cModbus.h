@@ -50,7 +50,8 @@ public:
     // codes for an exception).
     int readRegisters(int function_code, int address, int count, uint16_t* dest);
     int writeRegisters(int address, int count, const uint16_t* src);
-    // Sends a write to every slave and waits for no answer; the library's result.
+    // Sends a write to every slave and waits for no answer: count, or -1 with errno set when it
+    // did not go.
     int broadcastRegisters(int address, int count, const uint16_t* src);
 
     // Why the last failed request failed, in the operator's words.

@@ -52,7 +52,7 @@ TEST_P(FaultySlave, NothingIsShownAsReceivedOrWritten) {
         SCOPED_TRACE(c.mode + " " + bus);
         const bool tcp = bus == "tcp";
         // A late reply comes 0.5 s after the response timeout (TCP 0.5 s, RTU 1 s) and 0.5 s
-        // before the wait for quiet ends (TCP at its bound of 1.5 s, RTU a quiet second later).
+        // before the request's bound (TCP 1.5 s, RTU 2 s and the frames' time on the line).
         std::vector<std::string> sim_options{"-f", c.mode};
         if (c.mode == "late") {
             sim_options.insert(sim_options.end(), {"-D", tcp ? "1000" : "1500"});

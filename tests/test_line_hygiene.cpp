@@ -33,8 +33,8 @@ std::string forBus(std::string text, const SimPeer& peer) {
 struct HygieneCase {
     const char* name;
     // Simulator options on TCP, and on RTU. A late reply comes 0.5 s after the response timeout
-    // (TCP 0.5 s, RTU 1 s) and 0.5 s before the wait for quiet ends (TCP at its bound of 1.5 s,
-    // RTU a quiet second later).
+    // (TCP 0.5 s, RTU 1 s) and 0.5 s before the request's bound (TCP 1.5 s, RTU 2 s and the
+    // frames' time on the line).
     std::vector<std::string> tcp_fault;
     std::vector<std::string> rtu_fault;
     const char* screen;

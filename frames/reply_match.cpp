@@ -157,22 +157,25 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
     std::size_t from = 0;
     if (framing == Framing::rtu && from_start && have > 0 &&
         std::equal(bytes, bytes + std::min(have, request.size()), request.begin())) {
-        if (have >= request.size()) {
-            from = request.size();
-            scan.set_aside |= set_aside_echo;
-        } else {
-            const FrameAt frame = frameAt(framing, bytes, have);
-            const Verdict verdict = frame.shape == Shape::whole && frame.length == have
-                                        ? judge(awaited, bytes, have)
-                                        : Verdict{ReplyState::more, 0};
-            if (quiet && verdict.state != ReplyState::more) {
-                scan.state = verdict.state;
-                scan.length = have;
-                return scan;
-            }
+        // Bytes that repeat the request are its echo, unless they make the answer: one that runs
+        // past the request, or one that ends inside it, with nothing after it on a quiet line.
+        const FrameAt frame = frameAt(framing, bytes, have);
+        const Verdict verdict = frame.shape == Shape::whole ? judge(awaited, bytes, frame.length)
+                                                            : Verdict{ReplyState::more, 0};
+        const bool answer = verdict.state != ReplyState::more &&
+                            (have >= request.size() ? frame.length > request.size()
+                                                    : quiet && frame.length == have);
+        if (answer) {
+            scan.state = verdict.state;
+            scan.length = frame.length;
+            return scan;
+        }
+        if (have < request.size()) {
             scan.begun = true;
             return scan;
         }
+        from = request.size();
+        scan.set_aside |= set_aside_echo;
     }
 
     // The earliest answer wins over whatever the bytes before it seemed to begin.

@@ -73,11 +73,12 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
     return bytes;
 }
 
-// Bytes received after a request, and what they are to it. The requests: a read of 2 registers
-// at 100 from slave 1 (RTU "01 03 00 64 00 02 85 D4"), and a write of 0x6C00 at 2064 to slave 1,
-// whose confirmation "01 10 08 10 00 01 02 6C" begins like its request.
+// Bytes received after a request, and what they are to it. The requests: reads of 2 registers
+// at 100 and at 1024 from slave 1 (RTU "01 03 00 64 00 02 85 D4", "01 03 04 00 00 02 C5 3B"),
+// and a write of 0x6C00 at 2064 to slave 1, whose confirmation "01 10 08 10 00 01 02 6C" begins
+// like its request.
 TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
-    enum Kind { read, write };
+    enum Kind { read, write, read_1024 };
     const uint16_t value = 0x6C00;
     const struct {
         bool tcp;
@@ -132,16 +133,20 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
         {false, read, "01 03 00 64", false, ReplyState::more, 0, 0, 0, true},
         {false, write, "01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 11, 0,
          set_aside_echo, false},
+        // A reply to a read of 2 at 1024 can begin with the request: the answer is the longer.
+        {false, read_1024, "01 03 04 00 00 02 C5 3B 00", false, ReplyState::answer, 0, 9, 0, false},
+        {false, read_1024, "01 03 04 00 00 02 C5 3B 01 03 04 00 00 02 C5 3B 00", false,
+         ReplyState::answer, 8, 9, set_aside_echo, false},
         // The first 8 bytes of that echo make its confirmation: only a quiet line ends them.
         {false, write, "01 10 08 10 00 01 02 6C", false, ReplyState::more, 0, 0, 0, true},
         {false, write, "01 10 08 10 00 01 02 6C", true, ReplyState::answer, 0, 8, 0, false},
     };
     for (const auto& c : cases) {
         const Framing framing = c.tcp ? Framing::tcp : Framing::rtu;
-        const std::vector<uint8_t> request =
-            frameRequest(framing, 0x0107,
-                         c.request == read ? readRegistersRequest(1, 3, 100, 2)
-                                           : writeRegistersRequest(1, 2064, 1, &value));
+        const std::vector<uint8_t> request = frameRequest(
+            framing, 0x0107,
+            c.request == write ? writeRegistersRequest(1, 2064, 1, &value)
+                               : readRegistersRequest(1, 3, c.request == read ? 100 : 1024, 2));
         const std::vector<uint8_t> bytes = hexBytes(c.bytes);
         const ReplyScan scan =
             scanReply(framing, request, bytes.data(), bytes.size(), true, c.quiet);

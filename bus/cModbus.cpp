@@ -102,7 +102,7 @@ void cModbus::start() {
         // pseudo-terminal, most USB adapters) refuses, and works as it is.
         modbus_port->rtu_set_serial_mode(ctx, MODBUS_RTU_RS485);
         modbus_port->set_response_timeout(ctx, 1, 0);
-        timeout_ms = 1000;
+        keepResponseTimeout();
         reportLineSpeed();
     }
 }

@@ -118,7 +118,7 @@ Verdict judge(const Awaited& a, const uint8_t* frame, std::size_t length) {
     const bool fits =
         a.function == write_multiple_registers
             ? pdu_length == 5 && wordAt(pdu + 1) == a.address && wordAt(pdu + 3) == a.count
-            : pdu_length == 2 + 2u * a.count && pdu[1] == 2 * a.count;
+            : pdu_length == static_cast<std::size_t>(2 + 2 * a.count) && pdu[1] == 2 * a.count;
     return fits ? Verdict{ReplyState::answer, 0} : Verdict{ReplyState::more, set_aside_misfit};
 }
 

@@ -350,7 +350,7 @@ cModbus::Outcome cModbus::awaitAnswer(const std::vector<uint8_t>& frame, const T
         }
         // A late answer to a request that has failed is dropped like any other late bytes.
         got.erase(got.begin(), settled + static_cast<long>(scan.length));
-        from_start = from_start && scan.settled == 0;
+        from_start = from_start && scan.settled + scan.length == 0;
         if (got.size() > kept_bytes) {
             got.erase(got.begin(), got.end() - static_cast<long>(kept_bytes));
             from_start = false;

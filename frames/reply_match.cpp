@@ -23,11 +23,16 @@ int wordAt(const uint8_t* bytes) {
 }
 
 Awaited awaitedOf(Framing framing, const std::vector<uint8_t>& request) {
-    const std::size_t header = headerLength(framing);
-    const uint8_t* pdu = request.data() + header;
-    return {framing,        header, framing == Framing::tcp ? wordAt(request.data()) : 0,
-            pdu[-1],        pdu[0], wordAt(pdu + 1),
-            wordAt(pdu + 3)};
+    Awaited awaited{};
+    awaited.framing = framing;
+    awaited.header = headerLength(framing);
+    const uint8_t* pdu = request.data() + awaited.header;
+    awaited.transaction_id = framing == Framing::tcp ? wordAt(request.data()) : 0;
+    awaited.unit = pdu[-1];
+    awaited.function = pdu[0];
+    awaited.address = wordAt(pdu + 1);
+    awaited.count = wordAt(pdu + 3);
+    return awaited;
 }
 
 enum class Shape { whole, incomplete, none };

@@ -190,6 +190,32 @@ Bye Bye
       "unit 4 write multiple registers (16) address 2064 count 1: ignored",
       "unit 4 read holding registers (3) address 2064 count 2: ignored"},
      nullptr},
+    // A reply that trickles in a byte every 0.1 s ends well within its bound: it is the answer,
+    // and no signal or cut of the line is involved in waiting for it.
+    {"TrickleWithinTheBoundIsTheAnswer",
+     {"-f", "trickle", "-D", "100", "-n", "1"},
+     {"-f", "trickle", "-D", "100", "-n", "1"},
+     R"(
+modbus$>rr s=1 a=100 l=2
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=100' tag: 'a' val: '100'
+Address: 100
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Read a: 100
+--------->                      <--------- (4 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   41 48 00 00                                       AH..            
+32: 41480000 1095237632
+f :12.500000
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 100 count 2: fault trickle"},
+     nullptr},
     {"RefusedSlaveNumberWritesNothing",
      {},
      {},

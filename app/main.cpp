@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     }
     if (cModbus::instance != nullptr) {
         cModbus::instance->start();
+        cTerminal::instance->reportBusStart(*cModbus::instance);
     }
 
     while (cTerminal::instance->processLine()) {

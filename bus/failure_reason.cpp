@@ -5,6 +5,8 @@
 
 #include <modbus/modbus.h>
 
+#include "frames/reply_match.h"
+
 namespace {
 
 // The meaning of a Modbus exception code, or null for one the protocol does not define.
@@ -28,6 +30,24 @@ const char* exceptionMeaning(int code) {
                : nullptr;
 }
 
+// What came instead of an answer, the most telling first: a damaged or misfitting reply of the
+// slave, a reply meant for something else, then bytes that make no frame.
+std::string whatCame(unsigned set_aside, const std::string& slave) {
+    if ((set_aside & set_aside_bad_crc) != 0) {
+        return "a reply with a bad CRC";
+    }
+    if ((set_aside & set_aside_misfit) != 0) {
+        return "a reply that does not fit the request";
+    }
+    if ((set_aside & set_aside_other_request) != 0) {
+        return "a reply to another request";
+    }
+    if ((set_aside & set_aside_other_unit) != 0) {
+        return "a reply from another slave than " + slave;
+    }
+    return "garbage that makes no Modbus frame";
+}
+
 }  // namespace
 
 std::string failureReason(const FailureFacts& facts) {
@@ -49,14 +69,13 @@ std::string failureReason(const FailureFacts& facts) {
     }
     switch (facts.error) {
         case ETIMEDOUT:
+            if (facts.set_aside != 0) {
+                return whatCame(facts.set_aside, slave);
+            }
             return "no answer from slave " + slave + " within " + std::to_string(facts.timeout_ms) +
                    " ms";
-        case EMBBADCRC:
-            return "a reply with a bad CRC";
-        case EMBBADSLAVE:
-            return "a reply from another slave than " + slave;
-        case EMBBADDATA:
-            return "a reply that does not fit the request";
+        case EINTR:
+            return "interrupted by Ctrl-C";
         case EMBBADEXC:
         case EMBUNKEXC:
             return "a reply with an exception code Modbus does not define";

@@ -14,6 +14,7 @@ struct FailureFacts {
     bool link_lost = false;        // the far side went away during or before this request
     bool given_up = false;         // the reply kept coming until the request's bound
     long bound_ms = 0;             // that bound, counted from the request
+    unsigned set_aside = 0;        // what came instead of an answer, as SetAside bits
 };
 
 // The reason of the failure in the operator's words, one line without its end.

@@ -1,10 +1,6 @@
 #include "bus/transport.h"
 
-#include <algorithm>
-
 #include <modbus/modbus.h>
-
-#include "bus/line_rules.h"
 
 namespace {
 
@@ -27,78 +23,29 @@ long noWire(int, int) {
     return 0;
 }
 
-int noTransactionId(int) {
-    return 0;
-}
-
-// libmodbus counts up before each request and goes from 0xFFFF back to 0.
-int countedTransactionId(int last) {
-    return last < 0xFFFF ? last + 1 : 0;
-}
-
-// A Write Multiple Registers confirmation after its transport's header: slave, function, address
-// and count.
-std::vector<uint8_t> confirmation(std::vector<uint8_t> header, int slave, int address, int count) {
-    header.insert(header.end(), {static_cast<uint8_t>(slave), MODBUS_FC_WRITE_MULTIPLE_REGISTERS,
-                                 static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address),
-                                 static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(count)});
-    return header;
-}
-
-// An RTU frame has no length of its own: the late bytes must be the confirmation and nothing else.
-bool rtuConfirmation(const std::vector<uint8_t>& bytes, int, int slave, int address, int count) {
-    std::vector<uint8_t> expected = confirmation({}, slave, address, count);
-    appendCrc(expected);
-    return bytes == expected;
-}
-
-// TCP frames carry their length, so the confirmation may stand among other late frames; it
-// carries the request's transaction id, protocol 0 and a length of 6.
-bool tcpConfirmation(const std::vector<uint8_t>& bytes, int transaction_id, int slave, int address,
-                     int count) {
-    const std::vector<uint8_t> expected =
-        confirmation({static_cast<uint8_t>(transaction_id >> 8),
-                      static_cast<uint8_t>(transaction_id), 0, 0, 0, 6},
-                     slave, address, count);
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        const long length = tcpFrameLength(bytes.data() + at, bytes.size() - at);
-        const std::size_t end = at + static_cast<std::size_t>(length);
-        if (length <= 0 || end > bytes.size()) {
-            return false;
-        }
-        if (std::equal(bytes.begin() + static_cast<long>(at),
-                       bytes.begin() + static_cast<long>(end), expected.begin(), expected.end())) {
-            return true;
-        }
-        at = end;
-    }
-    return false;
-}
-
 }  // namespace
 
 const Transport rtu_transport = {
+    Framing::rtu,
     "0-247",
     rtuTakesSlave,
     true,
     silentIntervalMicros,
     serialMicros,
     3,
-    noTransactionId,
-    rtuConfirmation,
+    2,
     "the serial line hung up",
 };
 
 const Transport tcp_transport = {
+    Framing::tcp,
     "0-247 and 255",
     tcpTakesSlave,
     false,
     noGap,
     noWire,
     7,
-    countedTransactionId,
-    tcpConfirmation,
+    3,
     "the slave closed the connection",
 };
 

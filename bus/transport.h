@@ -1,11 +1,11 @@
 #pragma once
 
-#include <cstdint>
-#include <vector>
+#include "frames/frames.h"
 
 // Everything the bus does differently on Modbus RTU and Modbus TCP, as one table per transport
 // chosen once when the bus is built. No I/O here.
 struct Transport {
+    Framing framing;
     // The slave numbers the transport takes, as the operator reads them.
     const char* slave_range;
     bool (*takesSlave)(int slave);
@@ -17,13 +17,10 @@ struct Transport {
     long (*wireMicros)(int baud, int bytes);
     // Bytes a request frame adds around its function code and data (address, header, check sum).
     int frame_overhead;
-    // The transaction id the library gives the request after the one that had `last`; the library
-    // keeps one counter for the context, and a transport without ids always gives 0.
-    int (*nextTransactionId)(int last);
-    // Whether the bytes are exactly the slave's confirmation of the Write Multiple Registers
-    // request that carried this transaction id, slave, address and count.
-    bool (*isWriteConfirmation)(const std::vector<uint8_t>& bytes, int transaction_id, int slave,
-                                int address, int count);
+    // Response timeouts after the request has left the line (and the reply's own time on it)
+    // during which the line is watched for a late answer; nothing that arrives sooner is taken
+    // by a later request.
+    int late_timeouts;
     // What it means when the line reads its end: the far side went away.
     const char* link_lost;
 };

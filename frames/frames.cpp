@@ -118,6 +118,28 @@ std::vector<uint8_t> writeRegistersRequest(int slave, int address, int count,
     return request;
 }
 
+std::vector<uint8_t> readRegistersRequest(int slave, int function, int address, int count) {
+    std::vector<uint8_t> request{static_cast<uint8_t>(slave), static_cast<uint8_t>(function)};
+    pushWord(request, address);
+    pushWord(request, count);
+    return request;
+}
+
+std::vector<uint8_t> frameRequest(Framing transport, int transaction_id,
+                                  const std::vector<uint8_t>& request) {
+    std::vector<uint8_t> frame;
+    if (transport == Framing::tcp) {
+        pushWord(frame, transaction_id);
+        pushWord(frame, 0);
+        pushWord(frame, static_cast<int>(request.size()));
+    }
+    frame.insert(frame.end(), request.begin(), request.end());
+    if (transport == Framing::rtu) {
+        appendCrc(frame);
+    }
+    return frame;
+}
+
 std::string functionName(int function) {
     switch (function) {
         case 1:

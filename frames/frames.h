@@ -54,6 +54,14 @@ std::vector<uint8_t> frameReply(Framing transport, const uint8_t* request, int u
 std::vector<uint8_t> writeRegistersRequest(int slave, int address, int count,
                                            const uint16_t* values);
 
+// A read registers request (function 3 or 4): slave, function, address and count.
+std::vector<uint8_t> readRegistersRequest(int slave, int function, int address, int count);
+
+// A request of slave, function and data as it goes on the line: over TCP behind an MBAP header
+// with the transaction id, over RTU before its checksum.
+std::vector<uint8_t> frameRequest(Framing transport, int transaction_id,
+                                  const std::vector<uint8_t>& request);
+
 // Name of a function code ("read holding registers"), "unknown function" for others.
 std::string functionName(int function);
 

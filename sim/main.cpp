@@ -27,7 +27,7 @@ namespace {
 const char usage[] =
     R"(usage: tesmar-sim [-p PORT] [-a ADDR] [-s UNIT] [-m FILE] [-f MODE [-D MS] [-n N]] [-l] [-v]
        tesmar-sim -d DEVICE [-b BAUD] [-c FORMAT] [-s SLAVE] [-m FILE]
-                  [-f MODE [-D MS] [-n N]] [-l] [-v]
+                  [-f MODE [-D MS] [-n N]] [-e] [-l] [-v]
 
 Modbus slave simulator for trying out tesmar. Once ready it prints
 "tesmar-sim listening on ADDR:PORT" or "tesmar-sim serving DEVICE as slave N".
@@ -59,6 +59,8 @@ Modbus slave simulator for trying out tesmar. Once ready it prints
   -D MS       delay of a late reply in milliseconds (default 1500), or the
               interval between the bytes of a trickled one (default 450)
   -n N        fault only the first N requests, then answer correctly
+  -e          RTU: send every request back to the master before answering it,
+              as an RS-485 adapter that hears itself does
   -l          log one line per request on stderr
   -v          every frame in hexadecimal (on stderr)
   -?, --help  show this help
@@ -94,6 +96,7 @@ struct Options {
     bool delay_given = false;
     bool log = false;
     bool verbose = false;
+    bool echo = false;
 };
 
 bool parseNumber(const char* text, long min, long max, int& out) {
@@ -169,13 +172,13 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
     int c;
     // optopt stays 0 for a literal -?, getopt sets it for unknown options.
     while ((optopt = 0,
-            c = getopt_long(argc, argv, "p:a:d:b:c:s:m:f:D:n:lv?", long_options, nullptr)) != -1) {
+            c = getopt_long(argc, argv, "p:a:d:b:c:s:m:f:D:n:elv?", long_options, nullptr)) != -1) {
         if (c == 'h' || (c == '?' && optopt == 0)) {
             std::fputs(usage, stdout);
             return {false, 0};
         }
-        if (c == 'l' || c == 'v') {
-            (c == 'l' ? o.log : o.verbose) = true;
+        if (c == 'l' || c == 'v' || c == 'e') {
+            (c == 'l' ? o.log : c == 'v' ? o.verbose : o.echo) = true;
             continue;
         }
         if (c == '?' || !parseOption(c, optarg, o)) {
@@ -294,6 +297,7 @@ int main(int argc, char** argv) {
     settings.unit = o.slave;
     settings.log = o.log;
     settings.verbose = o.verbose;
+    settings.echo = o.echo;
     settings.wait_mask = catchStopSignals();
     cServer server(settings, std::move(*registers), o.faults);
 

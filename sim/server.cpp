@@ -125,6 +125,14 @@ void cServer::serveFrame(Connection& c, const uint8_t* frame, std::size_t length
         respond(settings.transport, frame, length, settings.unit, map, faults);
     const Request request = decodeRequest(settings.transport, frame, length);
     logLine(requestLine(nowText(), c.client, request, outcomeText(response)));
+    if (settings.echo && settings.transport == Framing::rtu) {
+        // The master hears its own request first, as through an adapter that hears itself.
+        Outgoing echo;
+        echo.bytes.assign(frame, frame + length);
+        echo.request = request;
+        echo.due = Clock::now();
+        c.out.push_back(std::move(echo));
+    }
     if (response.close) {
         c.dead = true;
         c.why = "connection dropped by the fault";

@@ -27,6 +27,7 @@ struct ServeSettings {
     long silence_us = 0;   // RTU: the 3.5-character silence that ends a frame
     bool log = false;      // one line a request on stderr
     bool verbose = false;  // frames in hexadecimal on stdout
+    bool echo = false;     // RTU: every request goes back to the master before its answer
     sigset_t wait_mask{};  // the signal mask while waiting, from catchStopSignals
 };
 

@@ -148,6 +148,22 @@ cTerminal::Prepared cTerminal::prepareRequest(cModbus& bus, bool write, int coun
     return bus.selectSlave(params.slave) ? Prepared::ready : Prepared::refused;
 }
 
+void cTerminal::reportBusStart(const cModbus& bus) {
+    const std::string why = bus.startFailure();
+    if (console.atTerminal() && !why.empty()) {
+        std::cout << "The bus did not open: " << why << std::endl;
+    }
+}
+
+void cTerminal::reportEcho(const cModbus& bus) {
+    if (console.atTerminal() && !echo_told && bus.lineEchoes()) {
+        echo_told = true;
+        std::cout << "The line echoes every request (an RS-485 adapter that hears itself): the "
+                     "echo is skipped"
+                  << std::endl;
+    }
+}
+
 void cTerminal::reportFailure(const char* request, const cModbus& bus) {
     if (console.atTerminal()) {
         std::cout << request << " failed: " << bus.lastFailure() << std::endl;
@@ -171,6 +187,7 @@ void cTerminal::readRegisters() {
     }
     const int count =
         bus->readRegisters(params.function_code, params.address, params.length, read_buffer);
+    reportEcho(*bus);
     // The library never delivers more than it was asked for; the bounds keep the image safe.
     if (count < 1 || count > params.length || count > static_cast<int>(buffer_registers)) {
         if (count < 0) {
@@ -223,6 +240,7 @@ void cTerminal::writeRegisters(Words words) {
         return;
     }
     const int written = may_go ? bus->writeRegisters(params.address, count, write_buffer) : -1;
+    reportEcho(*bus);
     if (written < 0) {
         std::cout << "Write bombed" << std::endl;
         reportFailure("Write", *bus);

@@ -33,6 +33,8 @@ public:
     void applyParameters(Words words);
     void readRegisters();
     void writeRegisters(Words words);
+    // At a terminal, the line that says why the bus did not open, if it did not.
+    void reportBusStart(const cModbus& bus);
 
     static cTerminal* instance;
 
@@ -50,8 +52,11 @@ private:
     Prepared prepareRequest(cModbus& bus, bool write, int count, const std::string& withheld = {});
     // At a terminal, the line that says why a read or write failed.
     void reportFailure(const char* request, const cModbus& bus);
+    // At a terminal, once a session: the line returns the requests, and the echo is skipped.
+    void reportEcho(const cModbus& bus);
 
     // Owns the operator's terminal; chosen once, when the terminal is made.
     cConsole console;
     bool input_failed = false;
+    bool echo_told = false;
 };

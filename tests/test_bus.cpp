@@ -1,19 +1,22 @@
-#include <fcntl.h>
-#include <sys/select.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
 #include <chrono>
+#include <future>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "bus/cModbus.h"
-#include "bus/line_rules.h"
 #include "bus/modbus_port.h"
 #include "bus/serial_format.h"
 #include "bus/transport.h"
+#include "frames/reply_match.h"
 #include "orvel/cOrvel.h"
 
 namespace {
@@ -59,38 +62,6 @@ TEST(LineRules, SilentIntervalIsThreeAndAHalfCharactersOfElevenBits) {
     EXPECT_EQ(serialMicros(9600, 10), 11459);
 }
 
-TEST(LineRules, QuietWaitEndsAfterOneQuietSecondOrTimeoutOrAtItsBound) {
-    const struct {
-        long since_arrival, since_start, timeout, bound, wait;
-    } cases[] = {
-        {0, 0, 1000, 3000, 1000},        // nothing yet: a whole timeout
-        {400, 400, 1000, 3000, 600},     // the rest of the timeout
-        {1000, 1000, 1000, 3000, -1},    // quiet for a timeout: done
-        {200, 2900, 1000, 3000, 100},    // chattering: only up to the bound
-        {100, 3000, 1000, 3000, -1},     // bound reached while bytes still come
-        {1500, 1500, 1000, 3000, -1},    // a poll that overslept
-        {500, 500, 500, 1000, 500},      // TCP's 0.5 s timeout: quiet only after a second
-        {0, 500, 500, 1000, 500},        // a late reply at 1 s: the wait goes on to the bound
-        {1000, 1000, 2000, 6000, 1000},  // a longer timeout is the quiet time
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(quietWaitMillis(c.since_arrival, c.since_start, c.timeout, c.bound), c.wait)
-            << c.since_arrival << " " << c.since_start << " " << c.timeout;
-    }
-}
-
-TEST(LineRules, OnlyFailuresThatMayLeaveBytesNeedTheQuietWait) {
-    const struct {
-        int error;
-        bool dirty;
-    } cases[] = {{ETIMEDOUT, true},  {EMBBADCRC, true}, {EMBBADDATA, true}, {EMBBADSLAVE, true},
-                 {ECONNRESET, true}, {EMBUNKEXC, true}, {EMBXILFUN, false}, {EMBXILADD, false},
-                 {EMBXSFAIL, false}, {EMBXGTAR, false}, {EMBMDATA, false},  {EINVAL, false}};
-    for (const auto& c : cases) {
-        EXPECT_EQ(failureMayLeaveBytes(c.error), c.dirty) << c.error;
-    }
-}
-
 // The bytes of a text of hexadecimal pairs.
 std::vector<uint8_t> hexBytes(const std::string& text) {
     std::vector<uint8_t> bytes;
@@ -102,45 +73,88 @@ std::vector<uint8_t> hexBytes(const std::string& text) {
     return bytes;
 }
 
-TEST(Transport, OnlyTheExactConfirmationOfTheWriteCounts) {
+// Bytes received after a request, and what they are to it. The requests: reads of 2 registers
+// at 100 and at 1024 from slave 1 (RTU "01 03 00 64 00 02 85 D4", "01 03 04 00 00 02 C5 3B"),
+// and a write of 0x6C00 at 2064 to slave 1, whose confirmation "01 10 08 10 00 01 02 6C" begins
+// like its request.
+TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
+    enum Kind { read, write, read_1024 };
+    const uint16_t value = 0x6C00;
     const struct {
-        const char* bytes;
         bool tcp;
-        int slave, address, count;
-        bool confirms;
+        Kind request;
+        const char* bytes;
+        bool quiet;  // the line has been silent since the last byte
+        ReplyState state;
+        std::size_t settled, length;
+        unsigned set_aside;
+        bool begun;
     } cases[] = {
-        {"11 10 00 01 00 02 12 98", false, 17, 1, 2, true},
-        {"11 10 00 01 00 02 12 99", false, 17, 1, 2, false},     // check sum
-        {"11 10 00 01 00 02 98 12", false, 17, 1, 2, false},     // check sum high byte first
-        {"11 10 00 01 00 02 12 98", false, 18, 1, 2, false},     // slave
-        {"11 10 00 01 00 02 12 98", false, 17, 257, 2, false},   // address
-        {"11 10 00 01 00 02 12 98", false, 17, 1, 1, false},     // count
-        {"11 06 00 01 00 02 5B 5B", false, 17, 1, 2, false},     // function
-        {"11 90 02 CC 04", false, 17, 1, 2, false},              // exception
-        {"11 10 00 01 00 02 12 98 00", false, 17, 1, 2, false},  // a byte more
-        {"11 10 00 01 00 02 12", false, 17, 1, 2, false},        // a byte less
-        {"", false, 17, 1, 2, false},
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, true},
-        {"AB CD 00 00 00 06 FF 10 FF FE 00 7B", true, 255, 0xFFFE, 123, true},
-        {"AB CC 00 00 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},  // an earlier request's id
-        {"AB CD 00 01 00 06 11 10 00 01 00 02", true, 17, 1, 2, false},  // protocol
-        {"AB CD 00 00 00 07 11 10 00 01 00 02", true, 17, 1, 2, false},  // length
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", true, 1, 1, 2, false},   // unit
-        {"AB CD 00 00 00 06 11 03 00 01 00 02", true, 17, 1, 2, false},  // function
-        {"AB CD 00 00 00 06 11 10 00 01 00", true, 17, 1, 2, false},     // a byte less
-        // After another frame, and before a partial one.
-        {"AB CC 00 00 00 03 11 90 04 AB CD 00 00 00 06 11 10 00 01 00 02 00", true, 17, 1, 2, true},
-        {"AB CC 00 00 00 09 11 10 00 01 00 02", true, 17, 1, 2, false},  // inside a longer frame
-        {"AB", true, 17, 1, 2, false},
-        {"11 10 00 01 00 02 12 98", true, 17, 1, 2, false},               // RTU frame on TCP
-        {"AB CD 00 00 00 06 11 10 00 01 00 02", false, 17, 1, 2, false},  // TCP frame on RTU
+        // TCP, transaction id 0x0107.
+        {true, read, "01 07 00 00 00 07 01 03 04 41 48 00 00", false, ReplyState::answer, 0, 13, 0,
+         false},
+        {true, read, "01 07 00 00 00 03 01 83 02", false, ReplyState::exception, 0, 9, 0, false},
+        {true, read, "01 07 00 00 00 07 02 03 04 41 48 00 00", false, ReplyState::more, 13, 0,
+         set_aside_other_unit, false},
+        {true, read, "01 06 00 00 00 07 01 03 04 41 48 00 00", false, ReplyState::more, 13, 0,
+         set_aside_other_request, false},
+        {true, read, "01 07 00 00 00 05 01 03 02 41 48", false, ReplyState::more, 11, 0,
+         set_aside_misfit, false},
+        // A stale reply, then the answer in the same read.
+        {true, write, "01 06 00 00 00 06 01 10 08 10 00 01 01 07 00 00 00 06 01 10 08 10 00 01",
+         false, ReplyState::answer, 12, 12, set_aside_other_request, false},
+        {true, read, "00 00 00 00 00 00 00 00 01 07 00 00 00 07 01 03 04 41 48 00 00", false,
+         ReplyState::answer, 8, 13, set_aside_garbage, false},
+        {true, read, "01 07 00 00 00 07 01 03", false, ReplyState::more, 0, 0, 0, true},
+        {true, read, "01 07 00 00 00 07 01", false, ReplyState::more, 0, 0, 0, false},
+        {true, read, "5A C3 00 11 7F E2 09 9D", false, ReplyState::more, 2, 0, set_aside_garbage,
+         false},
+        // RTU, slave 1.
+        {false, read, "01 03 04 41 48 00 00 6E 19", false, ReplyState::answer, 0, 9, 0, false},
+        {false, read, "01 83 02 C0 F1", false, ReplyState::exception, 0, 5, 0, false},
+        {false, read, "02 03 04 41 48 00 00 5D 19", false, ReplyState::more, 9, 0,
+         set_aside_other_unit, false},
+        {false, read, "01 03 02 41 48 88 22", false, ReplyState::more, 7, 0, set_aside_misfit,
+         false},
+        {false, read, "01 03 04 41 48 00 00 6E 18", false, ReplyState::more, 1, 0,
+         set_aside_bad_crc, false},
+        {false, read, "FF 01 03 04 41 48 00 00 6E 19", false, ReplyState::answer, 1, 9,
+         set_aside_garbage, false},
+        {false, write, "00 01 10 08 10 00 01 02 6C", false, ReplyState::answer, 1, 8,
+         set_aside_garbage, false},
+        {false, write, "01 10 08 11 00 01 53 AC", false, ReplyState::more, 8, 0, set_aside_misfit,
+         false},
+        {false, read, "01 03 04 41 48", false, ReplyState::more, 0, 0, 0, true},
+        // The line's echo, then the answer; the echo alone; a part of it.
+        {false, read, "01 03 00 64 00 02 85 D4 01 03 04 41 48 00 00 6E 19", false,
+         ReplyState::answer, 8, 9, set_aside_echo, false},
+        {false, read, "01 03 00 64 00 02 85 D4", true, ReplyState::more, 8, 0, set_aside_echo,
+         false},
+        {false, read, "01 03 00 64", false, ReplyState::more, 0, 0, 0, true},
+        {false, write, "01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 11, 0,
+         set_aside_echo, false},
+        // A reply to a read of 2 at 1024 can begin with the request: the answer is the longer.
+        {false, read_1024, "01 03 04 00 00 02 C5 3B 00", false, ReplyState::answer, 0, 9, 0, false},
+        {false, read_1024, "01 03 04 00 00 02 C5 3B 01 03 04 00 00 02 C5 3B 00", false,
+         ReplyState::answer, 8, 9, set_aside_echo, false},
+        // The first 8 bytes of that echo make its confirmation: only a quiet line ends them.
+        {false, write, "01 10 08 10 00 01 02 6C", false, ReplyState::more, 0, 0, 0, true},
+        {false, write, "01 10 08 10 00 01 02 6C", true, ReplyState::answer, 0, 8, 0, false},
     };
     for (const auto& c : cases) {
-        const Transport& transport = c.tcp ? tcp_transport : rtu_transport;
-        EXPECT_EQ(
-            transport.isWriteConfirmation(hexBytes(c.bytes), 0xABCD, c.slave, c.address, c.count),
-            c.confirms)
-            << c.bytes << (c.tcp ? " on TCP" : " on RTU");
+        const Framing framing = c.tcp ? Framing::tcp : Framing::rtu;
+        const std::vector<uint8_t> request = frameRequest(
+            framing, 0x0107,
+            c.request == write ? writeRegistersRequest(1, 2064, 1, &value)
+                               : readRegistersRequest(1, 3, c.request == read ? 100 : 1024, 2));
+        const std::vector<uint8_t> bytes = hexBytes(c.bytes);
+        const ReplyScan scan =
+            scanReply(framing, request, bytes.data(), bytes.size(), true, c.quiet);
+        EXPECT_EQ(scan.state, c.state) << c.bytes;
+        EXPECT_EQ(scan.settled, c.settled) << c.bytes;
+        EXPECT_EQ(scan.length, c.length) << c.bytes;
+        EXPECT_EQ(scan.set_aside, c.set_aside) << c.bytes;
+        EXPECT_EQ(scan.begun, c.begun) << c.bytes;
     }
 }
 
@@ -154,44 +168,14 @@ TEST(LineRules, BroadcastWriteRequestAndLineSpeeds) {
     EXPECT_EQ(baudOfSpeed(B0), 0);
 }
 
-// The cut ends a wait that, like the library's, selects again after every signal, and then gives
-// the line its descriptor back.
-TEST(LineCut, EndsAWaitThatOutlastsSignalsAndGivesTheLineBack) {
-    int line[2];
-    ASSERT_EQ(pipe(line), 0);
-    const auto start = std::chrono::steady_clock::now();
-    {
-        cLineCut cut(line[0], 200000);
-        int ready;
-        do {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(line[0], &readable);
-            ready = select(line[0] + 1, &readable, nullptr, nullptr, nullptr);
-        } while (ready < 0 && errno == EINTR);
-        char byte;
-        EXPECT_EQ(read(line[0], &byte, 1), 0);
-        EXPECT_TRUE(cut.happened());
-    }
-    const auto took = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(took, std::chrono::milliseconds(200));
-    EXPECT_LT(took, std::chrono::milliseconds(1200));
-    char byte = 0;
-    ASSERT_EQ(write(line[1], "x", 1), 1);
-    EXPECT_EQ(read(line[0], &byte, 1), 1);
-    EXPECT_EQ(byte, 'x');
-    ::close(line[0]);
-    ::close(line[1]);
-}
-
 // A stand-in for the library that records every call, for the paths no hardware reaches.
 std::vector<std::string> calls;
 modbus_t* fake_context = reinterpret_cast<modbus_t*>(0x1000);
 bool give_context = true;
 int connect_result = 0;
+int connect_error = 0;
 int line_fd = -1;
-int write_error = 0;
-int late_writer = -1;
+long response_timeout_us = 50000;
 
 ModbusPort recordingPort() {
     ModbusPort port{};
@@ -214,6 +198,7 @@ ModbusPort recordingPort() {
     };
     port.connect = [](modbus_t*) {
         calls.push_back("connect");
+        errno = connect_error;
         return connect_result;
     };
     port.rtu_set_serial_mode = [](modbus_t*, int mode) {
@@ -227,22 +212,13 @@ ModbusPort recordingPort() {
     port.close = [](modbus_t*) { calls.push_back("close"); };
     port.get_socket = [](modbus_t*) { return line_fd; };
     port.get_response_timeout = [](modbus_t*, uint32_t* seconds, uint32_t* microseconds) {
-        *seconds = 0;
-        *microseconds = 50000;
+        *seconds = static_cast<uint32_t>(response_timeout_us / 1000000);
+        *microseconds = static_cast<uint32_t>(response_timeout_us % 1000000);
         return 0;
     };
     port.set_slave = [](modbus_t*, int slave) {
         calls.push_back("set_slave " + std::to_string(slave));
         return slave <= 247 ? 0 : -1;
-    };
-    port.write_registers = [](modbus_t*, int address, int count, const uint16_t*) {
-        calls.push_back("write " + std::to_string(address) + " " + std::to_string(count));
-        if (late_writer >= 0) {  // the answer comes after the timeout, then the slave hangs up
-            EXPECT_EQ(write(late_writer, "late", 4), 4);
-            ::close(late_writer);
-        }
-        errno = write_error;
-        return write_error == 0 ? count : -1;
     };
     port.strerror = [](int) { return "refused"; };
     return port;
@@ -255,9 +231,9 @@ protected:
         calls.clear();
         give_context = true;
         connect_result = 0;
+        connect_error = 0;
         line_fd = -1;
-        write_error = 0;
-        late_writer = -1;
+        response_timeout_us = 50000;
         port = recordingPort();
         modbus_port = &port;
     }
@@ -286,6 +262,24 @@ TEST_F(BusSequence, RtuSetsRs485AndTimeoutOnlyAfterASuccessfulConnect) {
     EXPECT_EQ(calls, (std::vector<std::string>{"new_rtu /dev/ttyS1 9600 E 7 2", "connect"}));
 }
 
+TEST_F(BusSequence, StartFailureSaysWhyTheBusDidNotOpen) {
+    connect_result = -1;
+    connect_error = EACCES;
+    cModbus rtu("/dev/ttyUSB0", 19200, "8N1");
+    rtu.start();
+    EXPECT_EQ(rtu.startFailure(),
+              "/dev/ttyUSB0: Permission denied (the account needs access to the device, for "
+              "example through the dialout group)");
+    connect_error = EHOSTUNREACH;
+    cModbus tcp("10.0.0.9", 502);
+    tcp.start();
+    EXPECT_EQ(tcp.startFailure(), "10.0.0.9:502: No route to host");
+    connect_result = 0;
+    cModbus opened("10.0.0.9", 502);
+    opened.start();
+    EXPECT_EQ(opened.startFailure(), "");
+}
+
 TEST_F(BusSequence, NoContextMeansNoFurtherLibraryCall) {
     give_context = false;
     cModbus tcp("", 502);
@@ -298,39 +292,73 @@ TEST_F(BusSequence, NoContextMeansNoFurtherLibraryCall) {
     EXPECT_EQ(calls, (std::vector<std::string>{"new_tcp  502", "new_rtu /dev/ttyS1 0 N 8 1"}));
 }
 
-// The line is a pipe here: bytes left in it stand for a late reply, its closed end for a slave
-// that hung up.
-TEST_F(BusSequence, FailedRequestWaitsForQuietUnlessTheSlaveAnswered) {
-    int line[2];
-    ASSERT_EQ(pipe2(line, O_NONBLOCK), 0);
-    line_fd = line[0];
-    port.flush = [](modbus_t*) {
-        char discard[64];
-        calls.push_back(read(line_fd, discard, sizeof discard) > 0 ? "flush bytes" : "flush");
-        return 0;
-    };
-    cModbus bus("10.0.0.9", 502);
-    calls.clear();
-    EXPECT_EQ(bus.writeRegisters(10, 2, nullptr), 2);
-    EXPECT_EQ(calls, (std::vector<std::string>{"flush", "write 10 2"}));
+// What the wait break of a request is asked, and how it answers.
+struct BreakAsked {
+    bool stop = false;
+    std::promise<void> asked;
+};
 
-    const struct {
-        int error;
-        std::vector<std::string> calls;
-    } cases[] = {
-        {EMBXILADD, {"flush", "write 10 2"}},
-        {ETIMEDOUT, {"flush", "write 10 2", "flush"}},
-        {EMBBADCRC, {"flush", "write 10 2", "flush"}},
-    };
-    for (const auto& c : cases) {
-        calls.clear();
-        write_error = c.error;
-        late_writer = c.error == EMBBADCRC ? line[1] : -1;
-        EXPECT_EQ(bus.writeRegisters(10, 2, nullptr), -1);
-        EXPECT_EQ(errno, c.error);
-        EXPECT_EQ(calls, c.calls) << c.error;
+bool stopWhenAsked(void* context) {
+    auto* wait = static_cast<BreakAsked*>(context);
+    wait->asked.set_value();
+    return wait->stop;
+}
+
+// A signal that comes while the bus waits for an answer ends the request only when the wait
+// break says so. The line is a socket pair whose far end plays the slave; the response timeout
+// of 10 s is far beyond what either case takes.
+TEST_F(BusSequence, ASignalEndsTheWaitOnlyWhenTheWaitBreakSaysSo) {
+    int line[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, line), 0);
+    line_fd = line[0];
+    response_timeout_us = 10000000;
+    struct sigaction action {};
+    struct sigaction before {};
+    action.sa_handler = [](int) {};
+    sigaction(SIGUSR1, &action, &before);
+    sigset_t blocked;
+    sigset_t open;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &blocked, &open);
+    sigdelset(&open, SIGUSR1);
+    cModbus bus("10.0.0.9", 502);
+    bus.start();
+    bus.selectSlave(1);
+    const pthread_t waiting = pthread_self();
+    for (const bool stop : {false, true}) {
+        BreakAsked wait;
+        wait.stop = stop;
+        bus.setWaitBreak({&open, stopWhenAsked, &wait});
+        std::thread slave([&] {
+            uint8_t request[12];
+            ASSERT_EQ(recv(line[1], request, sizeof request, MSG_WAITALL), 12);
+            pthread_kill(waiting, SIGUSR1);
+            if (!stop && wait.asked.get_future().wait_for(std::chrono::seconds(10)) ==
+                             std::future_status::ready) {
+                const uint8_t reply[] = {request[0], request[1], 0, 0, 0, 7, 1, 3, 4, 0, 42, 0, 43};
+                EXPECT_EQ(send(line[1], reply, sizeof reply, 0), 13);
+            }
+        });
+        uint16_t registers[2] = {};
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = bus.readRegisters(3, 100, 2, registers);
+        const int error_number = errno;
+        slave.join();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << stop;
+        if (stop) {
+            EXPECT_EQ(rc, -1);
+            EXPECT_EQ(error_number, EINTR);
+            EXPECT_EQ(bus.lastFailure(), "interrupted by Ctrl-C");
+        } else {
+            EXPECT_EQ(rc, 2);
+            EXPECT_EQ(registers[1], 43);
+        }
     }
+    pthread_sigmask(SIG_UNBLOCK, &blocked, nullptr);
+    sigaction(SIGUSR1, &before, nullptr);
     ::close(line[0]);
+    ::close(line[1]);
 }
 
 TEST_F(BusSequence, TcpPortOutsideSixteenBitsMakesNoContext) {

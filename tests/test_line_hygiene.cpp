@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "bus/line_rules.h"
+#include "frames/frames.h"
 #include "tests/support/peer.h"
 #include "tests/support/session.h"
 #include "tests/support/transcript.h"
@@ -33,8 +33,8 @@ std::string forBus(std::string text, const SimPeer& peer) {
 struct HygieneCase {
     const char* name;
     // Simulator options on TCP, and on RTU. A late reply comes 0.5 s after the response timeout
-    // (TCP 0.5 s, RTU 1 s) and 0.5 s before the wait for quiet ends (TCP at its bound of 1.5 s,
-    // RTU a quiet second later).
+    // (TCP 0.5 s, RTU 1 s) and 0.5 s before the request's bound (TCP 1.5 s, RTU 2 s and the
+    // frames' time on the line).
     std::vector<std::string> tcp_fault;
     std::vector<std::string> rtu_fault;
     const char* screen;
@@ -130,9 +130,12 @@ Bye Bye
 )",
      {"address 100 count 1: fault late", "address 200 count 1: ok"},
      "ERROR cModbus: Bytes that came after the failed request were discarded\n"},
-    {"NoiseBeforeAReplyFailsOnlyThatRead",
-     {"-f", "noise", "-n", "1"},
-     {"-f", "noise", "-n", "1"},
+    // Stray bytes before the reply, and on RTU a line that returns each request before the
+    // answer, are set aside: every request prints what it prints on a clean line, and no write
+    // is confirmed by its own echo (whose first 8 bytes make the confirmation of 0x6C00 at 2064).
+    {"StrayBytesAndTheLinesEchoAreSetAside",
+     {"-f", "noise", "-n", "1", "-s", "1"},
+     {"-f", "noise", "-n", "1", "-e"},
      R"(
 modbus$>rr s=1 a=100 l=2
 Perform read register
@@ -142,31 +145,77 @@ Address: 100
 Got param 'l=2' tag: 'l' val: '2'
 Length: 2
 Read a: 100
+--------->                      <--------- (4 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   41 48 00 00                                       AH..            
+32: 41480000 1095237632
+f :12.500000
 
-modbus$>wr a=40 beef
+modbus$>wr a=2064 6c00
 Perform write register
-Got param 'a=40' tag: 'a' val: '40'
-Address: 40
-Writing to 40:
-0xbeef
+Got param 'a=2064' tag: 'a' val: '2064'
+Address: 2064
+Writing to 2064:
+0x6c00
 Sucessfully wrote 1 registers
 
 modbus$>rr l=1
 Perform read register
 Got param 'l=1' tag: 'l' val: '1'
 Length: 1
-Read a: 40
+Read a: 2064
 --------->                      <--------- (2 bytes from PTR)
         +0          +4          +8          +c            0   4   8   c   
-+0000   be ef                                             ..              
-16: EFBE 61374
++0000   6c 00                                             l.              
+16: 006C 108
+
+modbus$>wr s=4 1
+Perform write register
+Got param 's=4' tag: 's' val: '4'
+Writing to 2064:
+0x1
+Write bombed
+
+modbus$>rr l=2
+Perform read register
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Read a: 2064
 
 modbus$>q
 Closing Bus interface...
 Bye Bye
 )",
-     {"address 100 count 2: fault noise", "address 40 count 1: ok"},
-     "ERROR cModbus: Bytes that came after the failed request were discarded\n"},
+     {"address 100 count 2: fault noise", "address 2064 count 1: ok", "address 2064 count 1: ok",
+      "unit 4 write multiple registers (16) address 2064 count 1: ignored",
+      "unit 4 read holding registers (3) address 2064 count 2: ignored"},
+     nullptr},
+    // A reply that trickles in a byte every 0.1 s ends well within its bound: it is the answer,
+    // and no signal or cut of the line is involved in waiting for it.
+    {"TrickleWithinTheBoundIsTheAnswer",
+     {"-f", "trickle", "-D", "100", "-n", "1"},
+     {"-f", "trickle", "-D", "100", "-n", "1"},
+     R"(
+modbus$>rr s=1 a=100 l=2
+Perform read register
+Got param 's=1' tag: 's' val: '1'
+Got param 'a=100' tag: 'a' val: '100'
+Address: 100
+Got param 'l=2' tag: 'l' val: '2'
+Length: 2
+Read a: 100
+--------->                      <--------- (4 bytes from PTR)
+        +0          +4          +8          +c            0   4   8   c   
++0000   41 48 00 00                                       AH..            
+32: 41480000 1095237632
+f :12.500000
+
+modbus$>q
+Closing Bus interface...
+Bye Bye
+)",
+     {"address 100 count 2: fault trickle"},
+     nullptr},
     {"RefusedSlaveNumberWritesNothing",
      {},
      {},

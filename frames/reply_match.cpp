@@ -1,0 +1,231 @@
+#include "frames/reply_match.h"
+
+#include <algorithm>
+
+namespace {
+
+const int write_multiple_registers = 16;
+const int exception_bit = 0x80;
+
+// What an answer must carry, read off the request frame.
+struct Awaited {
+    Framing framing;
+    std::size_t header;
+    int transaction_id;
+    int unit;
+    int function;
+    int address;
+    int count;
+};
+
+int wordAt(const uint8_t* bytes) {
+    return bytes[0] << 8 | bytes[1];
+}
+
+Awaited awaitedOf(Framing framing, const std::vector<uint8_t>& request) {
+    Awaited awaited{};
+    awaited.framing = framing;
+    awaited.header = headerLength(framing);
+    const uint8_t* pdu = request.data() + awaited.header;
+    awaited.transaction_id = framing == Framing::tcp ? wordAt(request.data()) : 0;
+    awaited.unit = pdu[-1];
+    awaited.function = pdu[0];
+    awaited.address = wordAt(pdu + 1);
+    awaited.count = wordAt(pdu + 3);
+    return awaited;
+}
+
+enum class Shape { whole, incomplete, none };
+
+// The frame the bytes begin with: its length when whole; none when no Modbus frame starts here
+// (on RTU also a frame with a broken checksum, with damaged set).
+struct FrameAt {
+    Shape shape;
+    std::size_t length = 0;
+    bool damaged = false;
+};
+
+// Length of an RTU frame of this function, or 0 when it has no length a master knows.
+std::size_t rtuLength(const uint8_t* bytes, std::size_t have) {
+    const int function = bytes[1];
+    if ((function & exception_bit) != 0) {
+        return 5;
+    }
+    switch (function) {
+        case 1:
+        case 2:
+        case 3:
+        case 4:
+        case 23:
+            // The byte count is needed first; 3 stands for "more".
+            return have < 3 ? 3 : 5 + std::size_t{bytes[2]};
+        case 5:
+        case 6:
+        case 15:
+        case 16:
+            return 8;
+        default:
+            return 0;
+    }
+}
+
+FrameAt frameAt(Framing framing, const uint8_t* bytes, std::size_t have) {
+    if (framing == Framing::tcp) {
+        const long length = tcpFrameLength(bytes, have);
+        if (length < 0) {
+            return {Shape::none};
+        }
+        if (length == 0 || static_cast<std::size_t>(length) > have) {
+            return {Shape::incomplete};
+        }
+        return {Shape::whole, static_cast<std::size_t>(length)};
+    }
+    if (have < 2) {
+        return {Shape::incomplete};
+    }
+    const std::size_t length = rtuLength(bytes, have);
+    if (length == 0) {
+        return {Shape::none};
+    }
+    if (length > have) {
+        return {Shape::incomplete};
+    }
+    if (!rtuChecksumOk(bytes, length)) {
+        return {Shape::none, length, true};
+    }
+    return {Shape::whole, length};
+}
+
+// What a whole frame is to the request: the answer, an exception, or what it is set aside as.
+struct Verdict {
+    ReplyState state;
+    unsigned set_aside;
+};
+
+Verdict judge(const Awaited& a, const uint8_t* frame, std::size_t length) {
+    const bool tcp = a.framing == Framing::tcp;
+    if (tcp && wordAt(frame) != a.transaction_id) {
+        return {ReplyState::more, set_aside_other_request};
+    }
+    const uint8_t* pdu = frame + a.header;
+    if (pdu[-1] != a.unit) {
+        return {ReplyState::more, set_aside_other_unit};
+    }
+    const std::size_t pdu_length = length - a.header - (tcp ? 0 : 2);
+    if (pdu[0] == (a.function | exception_bit)) {
+        return {pdu_length == 2 ? ReplyState::exception : ReplyState::more,
+                pdu_length == 2 ? 0u : set_aside_misfit};
+    }
+    if (pdu[0] != a.function) {
+        // Over TCP the transaction id says that it answers this request.
+        return {ReplyState::more, tcp ? set_aside_misfit : set_aside_other_request};
+    }
+    const bool fits =
+        a.function == write_multiple_registers
+            ? pdu_length == 5 && wordAt(pdu + 1) == a.address && wordAt(pdu + 3) == a.count
+            : pdu_length == static_cast<std::size_t>(2 + 2 * a.count) && pdu[1] == 2 * a.count;
+    return fits ? Verdict{ReplyState::answer, 0} : Verdict{ReplyState::more, set_aside_misfit};
+}
+
+// Whether the bytes, up to the end of what came, are how the answer or an exception begins; they
+// reach its function code at least, so that a stray byte or two at the end of a stream is not
+// taken for a reply on its way.
+bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
+    if (have <= a.header) {
+        return false;
+    }
+    const auto is = [&](std::size_t at, int value) { return at >= have || bytes[at] == value; };
+    const std::size_t function_at = a.header;
+    const bool header_fits = a.framing == Framing::tcp
+                                 ? is(0, a.transaction_id >> 8) && is(1, a.transaction_id & 0xFF) &&
+                                       is(2, 0) && is(3, 0) && is(6, a.unit)
+                                 : is(0, a.unit);
+    if (!header_fits) {
+        return false;
+    }
+    if (function_at < have && bytes[function_at] == (a.function | exception_bit)) {
+        return true;
+    }
+    const bool read = a.function != write_multiple_registers;
+    return is(function_at, a.function) && (!read || is(function_at + 1, 2 * a.count));
+}
+
+}  // namespace
+
+ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const uint8_t* bytes,
+                    std::size_t have, bool from_start, bool quiet) {
+    ReplyScan scan;
+    if (request.size() < headerLength(framing) + 5) {
+        return scan;
+    }
+    const Awaited awaited = awaitedOf(framing, request);
+    std::size_t from = 0;
+    if (framing == Framing::rtu && from_start && have > 0 &&
+        std::equal(bytes, bytes + std::min(have, request.size()), request.begin())) {
+        // Bytes that repeat the request are its echo, unless they make the answer: one that runs
+        // past the request, or one that ends inside it, with nothing after it on a quiet line.
+        const FrameAt frame = frameAt(framing, bytes, have);
+        const Verdict verdict = frame.shape == Shape::whole ? judge(awaited, bytes, frame.length)
+                                                            : Verdict{ReplyState::more, 0};
+        const bool answer = verdict.state != ReplyState::more &&
+                            (have >= request.size() ? frame.length > request.size()
+                                                    : quiet && frame.length == have);
+        if (answer) {
+            scan.state = verdict.state;
+            scan.length = frame.length;
+            return scan;
+        }
+        if (have < request.size()) {
+            scan.begun = true;
+            return scan;
+        }
+        from = request.size();
+        scan.set_aside |= set_aside_echo;
+    }
+
+    // The earliest answer wins over whatever the bytes before it seemed to begin.
+    std::size_t answer_at = have;
+    Verdict answer{ReplyState::more, 0};
+    std::size_t answer_length = 0;
+    for (std::size_t at = from; at < have; ++at) {
+        const FrameAt frame = frameAt(framing, bytes + at, have - at);
+        if (frame.shape != Shape::whole) {
+            continue;
+        }
+        const Verdict verdict = judge(awaited, bytes + at, frame.length);
+        if (verdict.state != ReplyState::more) {
+            answer_at = at;
+            answer = verdict;
+            answer_length = frame.length;
+            break;
+        }
+    }
+
+    // Everything before the answer, or before what may still become a frame, is set aside.
+    std::size_t at = from;
+    while (at < answer_at) {
+        const FrameAt frame = frameAt(framing, bytes + at, have - at);
+        if (frame.shape == Shape::whole && at + frame.length <= answer_at) {
+            scan.set_aside |= judge(awaited, bytes + at, frame.length).set_aside;
+            at += frame.length;
+            continue;
+        }
+        if (frame.shape == Shape::incomplete && answer_at == have) {
+            break;
+        }
+        const bool ours = frame.damaged && bytes[at] == awaited.unit &&
+                          (bytes[at + 1] & ~exception_bit) == awaited.function;
+        scan.set_aside |= ours ? set_aside_bad_crc : set_aside_garbage;
+        ++at;
+    }
+    scan.settled = at;
+    if (answer.state != ReplyState::more) {
+        scan.state = answer.state;
+        scan.length = answer_length;
+        return scan;
+    }
+    for (std::size_t begin = at; begin < have && !scan.begun; ++begin) {
+        scan.begun = beginsAnswer(awaited, bytes + begin, have - begin);
+    }
+    return scan;
+}

@@ -41,9 +41,6 @@ struct FaultPlan {
     Fault next();
 };
 
-// The frame a faulty slave sends instead of the correct reply pdu to the request frame.
-// Faults that only change when or whether the reply goes (late, silent, close) and exception,
-// whose reply is built apart, leave the correct frame.
 // Interval between the bytes of a trickled reply without -D: just under the 0.5 s that masters
 // commonly allow between two bytes of one reply.
 const int trickle_interval_ms = 450;
@@ -52,5 +49,8 @@ const int trickle_interval_ms = 450;
 // function code, which a master reads as one piece.
 std::size_t trickleHead(Framing transport);
 
+// The frame a faulty slave sends instead of the correct reply pdu to the request frame.
+// Faults that only change when or whether the reply goes (late, silent, close) and exception,
+// whose reply is built apart, leave the correct frame.
 std::vector<uint8_t> faultyReply(Fault fault, Framing transport, const uint8_t* request, int unit,
                                  std::vector<uint8_t> pdu);

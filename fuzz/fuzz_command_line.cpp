@@ -4,7 +4,8 @@
 //   low two bits 0      no bus (no -h or -d given)
 //   low two bits 1      a bus whose settings the library refused (no context)
 //   low two bits 2, 3   a stand-in library that answers; bits 2-3 choose its read reply:
-//                       0 all registers asked for, 1 failure, 2 zero registers, 3 one too many
+//                       0 all registers asked for, 1 failure, 2 zero registers, 3 one too many,
+//                       and bits 4-7 the register values
 // In printable seeds: '0' no bus, '1' refused, '2' full reply, '6' failure, ':' zero, '>' one
 // too many.
 #include <fcntl.h>
@@ -60,7 +61,8 @@ int fakeSetSlave(modbus_t* ctx, int) {
     return fakeCtxCall(ctx);
 }
 
-// Keeps the library's contract: at most 125 registers per read, never more written than asked.
+// Refuses what the library refuses (more than 125 registers, an address past 0xFFFF) and never
+// fills more registers than asked; the count it returns is the reply read_reply chose.
 int fakeRead(modbus_t* ctx, int address, int count, uint16_t* dest) {
     fakeCtxCall(ctx);
     if (count < 1 || count > MODBUS_MAX_READ_REGISTERS || address < 0 || address > 0xFFFF) {
@@ -129,7 +131,8 @@ cModbus* answering_bus = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The terminal writes everything to standard output; the sanitizers report on standard error.
+    // The terminal's output is thrown away; standard error keeps the log lines and the
+    // sanitizers' reports.
     const int null_fd = open("/dev/null", O_WRONLY);
     if (null_fd < 0 || dup2(null_fd, STDOUT_FILENO) < 0) {
         std::abort();

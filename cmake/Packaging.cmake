@@ -1,4 +1,5 @@
-# Debian package of tesmar: `cpack -G DEB` in the build folder gives tesmar_<version>_<arch>.deb.
+# Debian package of tesmar: `cpack -G DEB` in the build folder gives
+# tesmar_<version>-<release>_<arch>.deb.
 set(CPACK_PACKAGE_NAME tesmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)

@@ -120,7 +120,7 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
 // Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
 // inherited as ignored it does nothing. A terminal left non-blocking is waited on. Ctrl-D ends
 // the session, terminate and hang-up by their default action, each with the terminal's mode
-// back. Only a TERM the editor can drive maps its libraries.
+// back. No TERM, or dumb, maps none of the editor's libraries.
 TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
     // The read's answer comes 0.5 s after its request, well inside RTU's 1 s response timeout,
     // and the key comes 0.2 s into it.
@@ -319,7 +319,8 @@ TEST_F(LineEditing, RedirectedStreams) {
     }
 }
 
-// Input and output not both a terminal, or no TERM to drive: the plain path, byte for byte.
+// Input and output not both a terminal, no TERM to drive, or no libedit: the plain path, byte for
+// byte.
 TEST_F(LineEditing, WithoutBothTerminalsOutputIsThePlainPaths) {
     const std::vector<std::string> typed{"set a=100 l=2", "rr", "bogus", "", "show", "q"};
     std::string lines;

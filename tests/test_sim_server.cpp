@@ -124,7 +124,8 @@ TEST(SimServer, FramesByTheMbapHeaderOrTheSilenceAndNeverInventsAWrite) {
         const int fd = c.tcp ? connection.fd : rtu_line.fd;
         if (c.before[0] != '\0') {
             EXPECT_TRUE(sendBytes(fd, hex(c.before)));
-            // Well past the 2 ms silence at 19200 baud, well inside the old 100 ms frame gap.
+            // Well past the 2 ms silence at 19200 baud, well inside the 100 ms that bytes which
+            // make no frame are kept for the rest of a frame.
             std::this_thread::sleep_for(std::chrono::milliseconds(30));
         }
         EXPECT_TRUE(sendBytes(fd, frame(c.sent))) << c.what;
@@ -195,7 +196,8 @@ TEST(SimServerTcp, StallingClientsCostANormalOneNothing) {
     std::sort(millis.begin(), millis.end());
     std::printf("normal client beside the stalling ones: median %.2f ms, max %.2f ms\n",
                 millis[millis.size() / 2], millis.back());
-    // The stalls held others for 0.5 s to over 25 s before; a loaded test machine needs margin.
+    // A read takes milliseconds; the bound leaves a loaded test machine margin and stays under
+    // the 0.6 s between the trickled reply's bytes, which a client held behind it would wait.
     EXPECT_LT(millis.back(), 250.0);
     EXPECT_NE(peer->log().find("reply not sent: client dropped with"), std::string::npos);
     EXPECT_EQ(receive(trickled.fd, 3), hex("024148"));

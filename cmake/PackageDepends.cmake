@@ -1,8 +1,9 @@
 # Read by cpack before it builds a package. The Debian package's Depends: what dpkg-shlibdeps
 # finds the programs and liborvel link, and libedit2, which tesmar opens at run time where
-# dpkg-shlibdeps cannot see it. CPack's own run of dpkg-shlibdeps would also give the package
-# postinst and postrm scripts that run ldconfig for liborvel, which no program finds through
-# ldconfig's cache, and a postrm keeps a removed package listed as "rc" until it is purged.
+# dpkg-shlibdeps cannot see it. Asked to run dpkg-shlibdeps itself, CPack would also give the
+# package postinst and postrm scripts that run ldconfig for liborvel, which no program finds
+# through ldconfig's cache; and a postrm keeps a removed package listed as "rc" until it is
+# purged.
 if(NOT CPACK_GENERATOR STREQUAL "DEB")
   return()
 endif()

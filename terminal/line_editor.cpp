@@ -50,14 +50,14 @@ bool lookUp(void* library, const char* name, Function& function) {
     return function != nullptr;
 }
 
-// libedit's functions, or null with why not.
+// libedit's and terminfo's functions, or null and why not.
 struct LoadedLibrary {
     const EditLibrary* functions;
     std::string why_not;
 };
 
-// The functions, or null when a library or one of its functions is missing; loaded once and
-// kept for the life of the process.
+// Loaded once and kept for the life of the process; null when a library or one of its functions
+// is missing.
 const LoadedLibrary& loadedLibrary() {
     static const LoadedLibrary loaded = []() -> LoadedLibrary {
         void* edit = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
@@ -84,6 +84,7 @@ const LoadedLibrary& loadedLibrary() {
     return loaded;
 }
 
+// The functions, loaded on first use; null when they cannot be.
 const EditLibrary* editLibrary() {
     return loadedLibrary().functions;
 }

@@ -1,4 +1,5 @@
-# Debian package of tesmar: `cpack -G DEB` in the build folder gives tesmar_<version>_<arch>.deb.
+# Debian package of tesmar: `cpack -G DEB` in the build folder gives
+# tesmar_<version>-<release>_<arch>.deb.
 set(CPACK_PACKAGE_NAME tesmar)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
@@ -24,15 +25,20 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # The build keeps its debug information; the package ships stripped binaries as Debian does.
 set(CPACK_STRIP_FILES ON)
-# dpkg-shlibdeps reads the ELF files of the package for libmodbus, log4cpp and the C++ runtime;
-# it finds liborvel.so.0 inside the package through the binaries' $ORIGIN run path.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# libedit is opened at run time when tesmar runs at a terminal, so dpkg-shlibdeps cannot see it.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libedit2")
+# Depends is worked out when cpack runs, from the programs and the library as built here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/PackageDepends.cmake)
+set(CPACK_TESMAR_ELF_FILES ${PROJECT_BINARY_DIR}/packaged_elf_files.cmake)
+file(GENERATE OUTPUT ${CPACK_TESMAR_ELF_FILES} CONTENT "\
+set(elf_files $<TARGET_FILE:tesmar> $<TARGET_FILE:tesmar-sim> $<TARGET_FILE:orvel>)
+set(private_library_dir $<TARGET_FILE_DIR:orvel>)
+")
 
 # The licence is the package's copyright file; Debian wants a changelog beside it, gzipped.
 set(doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tesmar)
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${doc_dir} RENAME copyright)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME tesmar)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/changelog.Debian.in ${PROJECT_BINARY_DIR}/changelog.Debian @ONLY)
 if(GZIP_PROGRAM)
   add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/changelog.Debian.gz

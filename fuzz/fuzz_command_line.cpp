@@ -139,7 +139,8 @@ cModbus* answering_bus = nullptr;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // The terminal writes everything to standard output; the sanitizers report on standard error.
+    // The terminal's output is thrown away; standard error keeps the log lines and the
+    // sanitizers' reports.
     const int null_fd = open("/dev/null", O_WRONLY);
     if (null_fd < 0 || dup2(null_fd, STDOUT_FILENO) < 0) {
         std::abort();

@@ -28,7 +28,7 @@ int32_t low32(unsigned long value) {
 }
 
 // What parseOptionNumber must give: glibc's strtoul in base 0. That base knows the 0b prefix only
-// from glibc 2.38 on, so there the same text without its prefix goes to strtoul in base 2.
+// from glibc 2.38 on, so a text with that prefix goes to strtoul in base 2 without it.
 int32_t expectedNumber(const char* text) {
     const char* p = text + std::strspn(text, " \t\n\v\f\r");
     p += (*p == '+' || *p == '-') ? 1 : 0;

@@ -24,7 +24,7 @@ enum class Fault {
     trickle
 };
 
-// The fault of a -f name, or none for a name that is not a fault.
+// The fault of a -f name; empty for a name that is not a fault.
 std::optional<Fault> parseFault(const std::string& name);
 std::string faultName(Fault fault);
 // False for a fault that has no meaning on the transport (txid over RTU, crc over TCP).
@@ -41,9 +41,6 @@ struct FaultPlan {
     Fault next();
 };
 
-// The frame a faulty slave sends instead of the correct reply pdu to the request frame.
-// Faults that only change when or whether the reply goes (late, silent, close) and exception,
-// whose reply is built apart, leave the correct frame.
 // Interval between the bytes of a trickled reply without -D: just under the 0.5 s that masters
 // commonly allow between two bytes of one reply.
 const int trickle_interval_ms = 450;
@@ -52,5 +49,8 @@ const int trickle_interval_ms = 450;
 // function code, which a master reads as one piece.
 std::size_t trickleHead(Framing transport);
 
+// The frame a faulty slave sends for the correct reply pdu to the request frame: the reply
+// framed, then broken as the fault says. Faults that change only when or whether the reply goes
+// (late, trickle, silent, close), and exception, whose reply is built apart, leave it correct.
 std::vector<uint8_t> faultyReply(Fault fault, Framing transport, const uint8_t* request, int unit,
                                  std::vector<uint8_t> pdu);

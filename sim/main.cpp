@@ -161,7 +161,8 @@ bool parseOption(int c, const char* value, Options& o) {
     }
 }
 
-// The exit status when the options end the program (usage asked for or refused).
+// Whether the program goes on, and its exit status when the options end it (usage asked for
+// or refused).
 struct ParseResult {
     bool go_on;
     int status;
@@ -312,7 +313,8 @@ int main(int argc, char** argv) {
     if (started.ready) {
         std::fflush(stdout);
         if (o.verbose) {
-            // The frame trace goes through stdout, which belongs to the readiness line.
+            // The frame trace is printed on stdout, which is the readiness line's alone: from
+            // here on stdout is stderr.
             dup2(STDERR_FILENO, STDOUT_FILENO);
         }
         if (settings.transport == Framing::tcp) {

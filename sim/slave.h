@@ -16,11 +16,11 @@ struct Response {
     int exception = 0;           // exception code of the reply, 0 for a normal reply
     Fault fault = Fault::none;   // the fault applied
     bool broadcast = false;      // served without a reply: RTU slave address 0
-    bool ignored = false;        // meant for another unit: neither served nor answered
+    bool ignored = false;        // for another unit, or too short: neither served nor answered
 };
 
 // Serves one whole request frame (over RTU with its checksum, already checked) against map.
 // A slave with a unit (0-255) serves only that unit; a negative one serves every unit. Requests
-// it serves take their fault from plan.
+// it answers take their fault from plan.
 Response respond(Framing transport, const uint8_t* frame, std::size_t length, int unit,
                  RegisterMap& map, FaultPlan& plan);

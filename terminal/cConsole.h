@@ -7,11 +7,12 @@
 class cHistoryFile;
 class cLineEditor;
 
-// The one owner of the operator's terminal: standard output's buffering, the prompt, the
-// terminal's mode (through the editor), the signals that the terminal sends, and where lines come
-// from. At a terminal (standard input and output both terminals) lines are edited where TERM
-// allows, and the editing signals are blocked except while waiting for a key; everywhere else
-// lines are read from std::cin as piped, and no signal is touched.
+// The operator's input: where lines come from, the prompt, the terminal's mode (through the
+// editor) and the signals that the terminal sends. Output is written where it is made; only its
+// buffering is chosen here, once, at start. At a terminal (standard input and output both
+// terminals) lines are edited where TERM allows, and the editing signals are blocked except while
+// waiting for a key; everywhere else lines are read from std::cin as piped, and no signal is
+// touched.
 class cConsole {
 public:
     enum class Input { line, end, failed };
@@ -39,9 +40,10 @@ public:
     // terminate end the process by their default action, with the terminal's mode back first.
     Wake waitForKey();
 
-    // Called first in main: with standard output and standard error on one file (2>&1 into a pipe
-    // or a file), standard output goes out a line at a time, as at a terminal, so that libmodbus's
-    // error lines (standard error, unbuffered) follow the trace before them.
+    // Called in main before anything is written: with standard output and standard error on one
+    // file (2>&1 into a pipe or a file), standard output goes out a line at a time, as at a
+    // terminal, so that libmodbus's error lines (standard error, unbuffered) follow the trace
+    // before them.
     static void orderStandardStreams();
 
 private:

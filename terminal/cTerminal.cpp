@@ -57,8 +57,9 @@ bool cTerminal::processLine() {
     return true;
 }
 
-// The words are taken from the line one at a time as they are applied: a line has no length
-// limit, and its words and their output lines are never held all at once.
+// The words are views into the line, taken one at a time as they are applied, so a line of any
+// length is not copied; only a write's values are held all at once, to be counted before any
+// goes out.
 bool cTerminal::dispatchCommand(std::string_view line) {
     Words words(line);
     std::string_view command;

@@ -17,7 +17,7 @@ class cTerminal : public cOrvel {
 public:
     static constexpr std::size_t buffer_registers = 128;
 
-    // Writes an empty line and the first prompt.
+    // Writes an empty line, and the first prompt where lines are read without the editor.
     cTerminal();
 
     // One pass of the command loop. Returns false once the operator has quit (or input has
@@ -47,8 +47,9 @@ private:
     void quit();
     enum class Prepared { ready, refused, too_many };
     // Checks the request and selects its slave on the bus. A refused request has had one line
-    // that says why: withheld, when not empty, refuses a request the bus would take. One of too
-    // many registers fails as a request the library refuses.
+    // that says why, but for a slave that the library will not select, which says nothing;
+    // withheld, when not empty, refuses a request the bus would take. One of too many registers
+    // fails as a request the library refuses.
     Prepared prepareRequest(cModbus& bus, bool write, int count, const std::string& withheld = {});
     // At a terminal, the line that says why a read or write failed.
     void reportFailure(const char* request, const cModbus& bus);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cwchar>
 #include <deque>
+#include <iostream>
 #include <vector>
 
 #include "terminal/RequestParams.h"
@@ -49,10 +50,16 @@ bool lookUp(void* library, const char* name, Function& function) {
     return function != nullptr;
 }
 
-// The functions, or null when a library or one of its functions is missing; loaded once and
-// kept for the life of the process.
-const EditLibrary* editLibrary() {
-    static const EditLibrary* loaded = []() -> const EditLibrary* {
+// libedit's and terminfo's functions, or null and why not.
+struct LoadedLibrary {
+    const EditLibrary* functions;
+    std::string why_not;
+};
+
+// Loaded once and kept for the life of the process; null when a library or one of its functions
+// is missing.
+const LoadedLibrary& loadedLibrary() {
+    static const LoadedLibrary loaded = []() -> LoadedLibrary {
         void* edit = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL);
         void* tinfo = edit != nullptr ? ::dlopen("libtinfo.so.6", RTLD_NOW | RTLD_LOCAL) : nullptr;
         static EditLibrary lib;
@@ -68,11 +75,18 @@ const EditLibrary* editLibrary() {
             !lookUp(edit, "history_end", lib.history_end) ||
             !lookUp(edit, "history", lib.history) || !lookUp(tinfo, "setupterm", lib.setupterm) ||
             !lookUp(tinfo, "tigetstr", lib.tigetstr) || !lookUp(tinfo, "tputs", lib.tputs)) {
-            return nullptr;
+            // The failed dlopen or dlsym says which library or function.
+            const char* why = ::dlerror();
+            return {nullptr, why != nullptr ? why : "libedit.so.2 could not be loaded"};
         }
-        return &lib;
+        return {&lib, ""};
     }();
     return loaded;
+}
+
+// The functions, loaded on first use; null when they cannot be.
+const EditLibrary* editLibrary() {
+    return loadedLibrary().functions;
 }
 
 const std::vector<std::string> command_words{"rr", "wr", "wb", "rb", "set", "show", "q", "quit"};
@@ -149,6 +163,26 @@ bool drivableTerminal(const char* term, const EditLibrary& lib, TerminalStrings&
     strings = {capability(lib, "cuu1"), capability(lib, "ed"), capability(lib, "BE"),
                capability(lib, "BD")};
     return true;
+}
+
+// The columns text takes on the screen, in the locale's encoding: a wide character takes two,
+// a combining one none. A byte that starts no character counts as one column.
+std::size_t screenColumns(const std::string& text) {
+    std::mbstate_t shift = {};
+    std::size_t taken = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        wchar_t decoded = 0;
+        const std::size_t used = std::mbrtowc(&decoded, &text[at], text.size() - at, &shift);
+        if (used == static_cast<std::size_t>(-1) || used == static_cast<std::size_t>(-2)) {
+            shift = {};
+            ++taken;
+            ++at;
+            continue;
+        }
+        taken += static_cast<std::size_t>(std::max(::wcwidth(decoded), 0));
+        at += std::max<std::size_t>(used, 1);
+    }
+    return taken;
 }
 
 const unsigned char escape = 0x1b;
@@ -399,10 +433,13 @@ private:
     void redrawResized() {
         lib.el_resize(el);
         int width = 0;
-        lib.el_get(el, EL_GETTC, "co", &width);
+        // The null ends the arguments, which older libedit reads until it finds one.
+        lib.el_get(el, EL_GETTC, "co", &width, nullptr);
         const LineInfo* info = lib.el_line(el);
         const std::size_t before_cursor =
-            prompt.size() + static_cast<std::size_t>(info->cursor - info->buffer);
+            screenColumns(prompt) +
+            screenColumns(
+                std::string(info->buffer, static_cast<std::size_t>(info->cursor - info->buffer)));
         std::fputs("\r", stdout);
         for (std::size_t row = before_cursor / static_cast<std::size_t>(std::max(width, 1));
              row > 0; --row) {
@@ -480,9 +517,14 @@ std::unique_ptr<cLineEditor> cLineEditor::open(const std::string& prompt, cConso
     if (term == nullptr || *term == '\0' || std::strcmp(term, "dumb") == 0) {
         return nullptr;
     }
-    const EditLibrary* lib = editLibrary();
+    const LoadedLibrary& loaded = loadedLibrary();
+    if (loaded.functions == nullptr) {
+        std::cerr << "tesmar: line editing is off: " << loaded.why_not << std::endl;
+        return nullptr;
+    }
+    const EditLibrary* lib = loaded.functions;
     TerminalStrings strings;
-    if (lib == nullptr || !drivableTerminal(term, *lib, strings)) {
+    if (!drivableTerminal(term, *lib, strings)) {
         return nullptr;
     }
     EditLine* el = lib->el_init("tesmar", stdin, stdout, stderr);

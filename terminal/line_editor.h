@@ -13,8 +13,9 @@ class cLineEditor {
 public:
     enum class Outcome { line, cancelled, end, failed };
 
-    // The editor on this process's terminal, or null when libedit cannot be loaded or the TERM
-    // names no terminal that it can drive. It waits for keys through the console.
+    // The editor on this process's terminal, or null when libedit cannot be loaded (said on
+    // standard error) or the TERM names no terminal that it can drive. It waits for keys
+    // through the console.
     static std::unique_ptr<cLineEditor> open(const std::string& prompt, cConsole& console);
     ~cLineEditor();
 

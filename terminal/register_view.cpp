@@ -86,7 +86,8 @@ void dumpBytes(const char* title, const unsigned char* data, int size) {
 
 std::string registerViews(const uint16_t* registers, int count) {
     if (count == 1) {
-        // The two bytes exchanged: low byte first, as the dump reads them.
+        // The two bytes exchanged, for a slave that sends the low byte first; the dump shows
+        // them high byte first, as they came.
         const unsigned swapped =
             static_cast<unsigned>((registers[0] & 0xFF) << 8 | registers[0] >> 8);
         return format("16: %04X %d\n", swapped, static_cast<int>(swapped));

@@ -121,7 +121,7 @@ TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
 // Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
 // inherited as ignored it does nothing. A terminal left non-blocking is waited on. Ctrl-D ends
 // the session, terminate and hang-up by their default action, each with the terminal's mode
-// back. Only a TERM the editor can drive maps its libraries.
+// back. No TERM, or dumb, maps none of the editor's libraries.
 TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
     // The read's answer comes 0.5 s after its request, well inside RTU's 1 s response timeout,
     // and the key comes 0.2 s into it.
@@ -322,7 +322,8 @@ TEST_F(LineEditing, RedirectedStreams) {
     }
 }
 
-// Input and output not both a terminal, or no TERM to drive: the plain path, byte for byte.
+// Input and output not both a terminal, no TERM to drive, or no libedit: the plain path, byte for
+// byte.
 TEST_F(LineEditing, WithoutBothTerminalsOutputIsThePlainPaths) {
     const std::vector<std::string> typed{"set a=100 l=2", "rr", "bogus", "", "show", "q"};
     std::string lines;
@@ -351,17 +352,41 @@ TEST_F(LineEditing, WithoutBothTerminalsOutputIsThePlainPaths) {
         }
         EXPECT_EQ(screenOf(out, typed), plain);
     }
-    // A TERM the editor cannot drive: typed lines as the terminal echoes them, nothing more.
-    for (const std::string term : {"", "dumb", "no-such-terminal"}) {
-        auto tesmar = atTerminal(TerminalProcess::Wiring::both, term);
-        tesmar->readUntil("Modbus started OK\r\n");
+    // A TERM the editor cannot drive, or no libedit to load: typed lines as the terminal echoes
+    // them, nothing more; only the missing library is worth a line.
+    const struct {
+        std::string term;
+        TerminalStart start;
+        std::string warning;
+    } cases[] = {
+        {"", {}, ""},
+        {"dumb", {}, ""},
+        {"no-such-terminal", {}, ""},
+        {"xterm",
+         {{"LD_PRELOAD=" HIDDEN_LIBEDIT}},
+         "tesmar: line editing is off: /hidden/libedit.so.2: cannot open shared object file: No "
+         "such file or directory\r\n"},
+    };
+    for (const auto& c : cases) {
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, c.term, c.start);
+        const std::string start = tesmar->readUntil("Modbus started OK\r\n");
+        const std::size_t warned = start.find("tesmar: line editing");
+        EXPECT_EQ(warned == std::string::npos
+                      ? ""
+                      : start.substr(warned, start.find("\r\n", warned) + 2 - warned),
+                  c.warning)
+            << c.term;
+        // An unknown TERM is found out only with the libraries loaded.
+        EXPECT_EQ(editorLibraries(tesmar->pid()),
+                  c.term == "no-such-terminal" ? "/libedit.so/libtinfo.so/libbsd.so/libmd.so" : "")
+            << c.term;
         tesmar->type("show\n");
         const std::string out = tesmar->readUntil("l=1 (Data Length)\r\n\r\nmodbus$>");
-        EXPECT_EQ(out.find('\033'), std::string::npos) << term;
-        EXPECT_EQ(out.find("modbus$>"), out.size() - 8) << term;
-        EXPECT_EQ(out.rfind("show\r\nSetting Parameters\r\n", 0), 0u) << term << "\n" << out;
+        EXPECT_EQ(out.find('\033'), std::string::npos) << c.term;
+        EXPECT_EQ(out.find("modbus$>"), out.size() - 8) << c.term;
+        EXPECT_EQ(out.rfind("show\r\nSetting Parameters\r\n", 0), 0u) << c.term << "\n" << out;
         tesmar->type("q\n");
-        EXPECT_EQ(tesmar->finish().exit_status, 0) << term;
+        EXPECT_EQ(tesmar->finish().exit_status, 0) << c.term;
     }
 }
 

@@ -47,8 +47,9 @@ TEST(Startup, HelpAndOptionErrorsPrintUsageAndExitZero) {
     }
 }
 
-// Each program finds its libraries through a run path relative to itself, never in the current
-// directory: a libmodbus.so.5 planted there is not loaded, though it ends any process that does.
+// Neither program looks for its libraries in the current directory (tesmar's run path is relative
+// to itself, tesmar-sim has none): a libmodbus.so.5 planted there is not loaded, though it ends
+// any process that loads it, as LD_LIBRARY_PATH=. shows.
 TEST(Startup, LibraryPlantedInTheCurrentDirectoryIsNotLoaded) {
     TempDir dir;
     std::filesystem::copy_file(PLANTED_LIBRARY, dir.path() + "/libmodbus.so.5");

@@ -30,6 +30,10 @@ void reportNoBus() {
 }  // namespace
 
 cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), console(prompt) {
+    // At a terminal, Ctrl-C ends a request's wait, and so do the signals that end the session.
+    if (cModbus::instance != nullptr) {
+        cModbus::instance->setWaitBreak(console.waitBreak());
+    }
     std::cout << std::endl;
     console.showPrompt();
 }

@@ -3,9 +3,11 @@
 #include <dlfcn.h>
 #include <histedit.h>
 #include <poll.h>
+#include <termios.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -151,6 +153,44 @@ bool drivableTerminal(const char* term, const EditLibrary& lib, TerminalStrings&
     return true;
 }
 
+// el_wgets, looked up in the libedit that editLibrary loaded: lines come back as the wide
+// characters read, so that bytes the locale cannot decode come back unchanged.
+using WideGets = const wchar_t* (*)(EditLine*, int*);
+WideGets wideGets() {
+    static const WideGets found = [] {
+        void* edit = ::dlopen("libedit.so.2", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+        return edit == nullptr ? nullptr : reinterpret_cast<WideGets>(::dlsym(edit, "el_wgets"));
+    }();
+    return found;
+}
+
+// A byte that is not a character of the locale's encoding stands in the edited line for itself
+// as one of these (lone surrogates, which no decoding gives), and goes back to the byte.
+const wchar_t byte_as_key = 0xDC00;
+
+bool standsForByte(wchar_t key) {
+    return key >= byte_as_key && key <= byte_as_key + 0xFF;
+}
+
+// The bytes of an edited line: characters in the locale's encoding, undecodable bytes as they
+// came.
+std::string bytesOf(const wchar_t* text, int count) {
+    std::string bytes;
+    std::mbstate_t shift = {};
+    for (int at = 0; at < count; ++at) {
+        if (standsForByte(text[at])) {
+            bytes += static_cast<char>(text[at] - byte_as_key);
+            continue;
+        }
+        char encoded[MB_LEN_MAX];
+        const std::size_t used = std::wcrtomb(encoded, text[at], &shift);
+        if (used != static_cast<std::size_t>(-1)) {
+            bytes.append(encoded, used);
+        }
+    }
+    return bytes;
+}
+
 const unsigned char escape = 0x1b;
 // How long a paste marker's bytes may lag behind its escape.
 const int marker_gap_ms = 100;
@@ -217,12 +257,14 @@ struct EditorState {
     cLineEditor::Outcome readLine(std::string& line) {
         cancelled = false;
         read_error = 0;
-        std::fputs(strings.paste_on.c_str(), stdout);
-        // The editor's mode, taken afresh from the terminal's settings, before the prompt shows.
-        lib.el_set(el, EL_PREP_TERM, 1);
+        if (!holding) {
+            hold();
+        }
         int count = 0;
-        const char* text = lib.el_gets(el, &count);
-        std::fputs(strings.paste_off.c_str(), stdout);
+        const wchar_t* text = wideGets()(el, &count);
+        // libedit gives back the terminal's own mode after each line: the editor's stays, so
+        // that what comes during the command is neither echoed nor edited by the terminal.
+        keepMode();
         std::fflush(stdout);
         if (cancelled) {
             return cLineEditor::Outcome::cancelled;
@@ -231,7 +273,7 @@ struct EditorState {
             errno = read_error;
             return read_error != 0 ? cLineEditor::Outcome::failed : cLineEditor::Outcome::end;
         }
-        line.assign(text, static_cast<std::size_t>(count));
+        line = bytesOf(text, count);
         if (!line.empty() && line.back() == '\n') {
             line.pop_back();
         }
@@ -247,15 +289,47 @@ struct EditorState {
         std::fputs(strings.paste_off.c_str(), stdout);
         std::fflush(stdout);
         lib.el_set(el, EL_PREP_TERM, 0);
+        holding = false;
     }
 
     void takeTerminal() {
-        lib.el_set(el, EL_PREP_TERM, 1);
-        std::fputs(strings.paste_on.c_str(), stdout);
+        hold();
         lib.el_set(el, EL_REFRESH);
     }
 
+    // What was read ahead and not yet edited, as the bytes came; it is forgotten, and so is a
+    // paste that was under way.
+    std::string forgetInput() {
+        std::string bytes(lookahead.begin(), lookahead.end());
+        lookahead.clear();
+        decoded.clear();
+        undecoded.clear();
+        shift = {};
+        pasting = false;
+        last_pasted = 0;
+        line_bytes = 0;
+        return bytes;
+    }
+
 private:
+    // The editor's mode, taken afresh from the terminal's settings, with bracketed paste on.
+    void hold() {
+        keepMode();
+        std::fputs(strings.paste_on.c_str(), stdout);
+        holding = true;
+    }
+
+    // The editor's mode, in which Ctrl-C signals at once however much waits in the terminal's
+    // queue, and the queue is left for tesmar to count what it drops.
+    void keepMode() {
+        lib.el_set(el, EL_PREP_TERM, 1);
+        termios mode = {};
+        if (::tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & NOFLSH) == 0) {
+            mode.c_lflag |= NOFLSH;
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+        }
+    }
+
     static EditorState* of(EditLine* editor) {
         void* self = nullptr;
         editLibrary()->el_get(editor, EL_CLIENTDATA, &self);
@@ -276,9 +350,9 @@ private:
             key = L'\n';
             return 1;
         }
-        std::mbstate_t shift = {};
-        for (;;) {
-            const int byte = nextByte();
+        while (decoded.empty()) {
+            bool alone = false;
+            const int byte = nextByte(alone);
             if (byte == interrupted) {
                 key = 0x03;  // Ctrl-C, bound to tesmar-cancel
                 return 1;
@@ -300,20 +374,54 @@ private:
                 continue;
             }
             last_pasted = pasting ? byte : 0;
-            const char c = static_cast<char>(byte);
-            wchar_t decoded = 0;
-            const std::size_t used = std::mbrtowc(&decoded, &c, 1, &shift);
-            if (used == static_cast<std::size_t>(-2)) {
-                continue;  // more bytes of this character follow
+            line_bytes = (byte == '\r' || byte == '\n') ? 0 : line_bytes + 1;
+            if (line_bytes > cConsole::longest_line) {
+                leaveTerminal();
+                cConsole::refuseLongLine();
             }
-            key = used == static_cast<std::size_t>(-1) ? static_cast<wchar_t>(byte) : decoded;
-            return 1;
+            // A Tab that came with other text, where the terminal does not bracket a paste, is
+            // text too.
+            tab_is_text = pasting || !alone;
+            decode(static_cast<char>(byte));
         }
+        key = decoded.front();
+        decoded.pop_front();
+        return 1;
+    }
+
+    // Takes a byte into the characters read: a whole character of the locale's encoding is
+    // one key, and each byte that cannot be one is a key that stands for itself.
+    void decode(char byte) {
+        undecoded += byte;
+        wchar_t character = 0;
+        std::size_t used = std::mbrtowc(&character, &byte, 1, &shift);
+        if (used == static_cast<std::size_t>(-2)) {
+            return;  // more bytes of this character follow
+        }
+        if (used == static_cast<std::size_t>(-1)) {
+            // The bytes before stand for themselves; this one may start a character afresh.
+            shift = {};
+            for (std::size_t at = 0; at + 1 < undecoded.size(); ++at) {
+                decoded.push_back(byte_as_key + static_cast<unsigned char>(undecoded[at]));
+            }
+            undecoded = byte;
+            used = std::mbrtowc(&character, &byte, 1, &shift);
+            if (used == static_cast<std::size_t>(-2)) {
+                return;
+            }
+            if (used == static_cast<std::size_t>(-1)) {
+                shift = {};
+                character = byte_as_key + static_cast<unsigned char>(byte);
+            }
+        }
+        undecoded.clear();
+        decoded.push_back(character);
     }
 
     // The next byte from the terminal, or what came instead; a resize redraws the line, a stop
-    // and continue has the console redraw it through takeTerminal.
-    int nextByte() {
+    // and continue has the console redraw it through takeTerminal. alone: it came by itself.
+    int nextByte(bool& alone) {
+        alone = false;
         if (!lookahead.empty()) {
             const int byte = lookahead.front();
             lookahead.pop_front();
@@ -332,7 +440,7 @@ private:
                     break;
             }
             unsigned char byte = 0;
-            const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+            const int got = console.readByte(byte, alone);
             if (got == 1) {
                 return byte;
             }
@@ -353,11 +461,13 @@ private:
         std::deque<int> seen;
         for (const char* expected = rest; *expected != '\0'; ++expected) {
             pollfd input = {STDIN_FILENO, POLLIN, 0};
-            if (lookahead.empty() && ::poll(&input, 1, marker_gap_ms) <= 0) {
+            if (lookahead.empty() && !console.inputHeld() &&
+                ::poll(&input, 1, marker_gap_ms) <= 0) {
                 lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
                 return false;
             }
-            const int byte = nextByte();
+            bool alone = false;
+            const int byte = nextByte(alone);
             seen.push_back(byte);
             if (byte != static_cast<unsigned char>(*expected)) {
                 lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
@@ -417,7 +527,7 @@ private:
     // Tab: completes the word before the cursor as far as the choices agree; a second Tab on
     // the same text lists them. A Tab inside pasted text is text.
     unsigned char completeWord() {
-        if (pasting) {
+        if (tab_is_text) {
             lib.el_insertstr(el, "\t");
             return CC_REFRESH;
         }
@@ -464,7 +574,13 @@ private:
     std::string prompt;
     TerminalStrings strings;
     cConsole& console;
-    std::deque<int> lookahead;  // bytes read ahead to tell a paste marker from a key
+    std::deque<int> lookahead;    // bytes read ahead to tell a paste marker from a key
+    std::deque<wchar_t> decoded;  // keys decoded and not yet handed to libedit
+    std::string undecoded;        // the bytes of a character so far
+    std::mbstate_t shift = {};
+    std::size_t line_bytes = 0;  // since the last line end
+    bool holding = false;        // the terminal is in the editor's mode, with paste on
+    bool tab_is_text = false;
     bool pasting = false;
     int last_pasted = 0;
     bool cancelled = false;
@@ -483,6 +599,9 @@ std::unique_ptr<cLineEditor> cLineEditor::open(const std::string& prompt, cConso
     const EditLibrary* lib = editLibrary();
     TerminalStrings strings;
     if (lib == nullptr || !drivableTerminal(term, *lib, strings)) {
+        return nullptr;
+    }
+    if (wideGets() == nullptr) {
         return nullptr;
     }
     EditLine* el = lib->el_init("tesmar", stdin, stdout, stderr);
@@ -512,4 +631,8 @@ void cLineEditor::leaveTerminal() {
 
 void cLineEditor::takeTerminal() {
     state->takeTerminal();
+}
+
+std::string cLineEditor::forgetInput() {
+    return state->forgetInput();
 }

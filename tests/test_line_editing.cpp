@@ -2,6 +2,7 @@
 // output are both the terminal, and the plain path's exact bytes whenever one of them is not.
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
@@ -278,6 +279,74 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
         next->type(up + up + up + enter);
         EXPECT_NE(next->readUntil("Address: 7\r\n").find("Address: 7\r\n"), std::string::npos);
     }
+}
+
+// A history file that is not a regular file of this user is warned about once and left as it
+// was, and the session goes on; sessions at the same time keep each other's lines.
+TEST_F(LineEditing, HistoryFileIsARegularFileOfTheUsersOrNone) {
+    const TempDir dir;
+    const std::string at = dir.path();
+    ASSERT_EQ(::mkfifo((at + "/fifo").c_str(), 0644), 0);
+    // A private copy of /dev/null where this user may make one.
+    const std::string null_copy =
+        ::mknod((at + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? at + "/null"
+                                                                            : "/dev/null";
+    std::ofstream(at + "/target") << "not history\n";
+    ASSERT_EQ(::chmod((at + "/target").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink((at + "/target").c_str(), (at + "/planted").c_str()), 0);
+    const struct {
+        std::string file, target;
+    } rows[] = {
+        {at + "/fifo", at + "/fifo"},
+        {"/dev/zero", "/dev/zero"},
+        {null_copy, null_copy},
+        {at + "/planted", at + "/target"},
+    };
+    const auto state = [](const std::string& file) {
+        struct stat now = {};
+        ::lstat(file.c_str(), &now);
+        std::ifstream text(S_ISREG(now.st_mode) ? file : "");
+        std::stringstream content;
+        content << text.rdbuf();
+        return std::to_string(now.st_mode) + " " + std::to_string(now.st_uid) + " " + content.str();
+    };
+    checkAtOnce(rows, [&](const auto& row) {
+        const std::string before = state(row.target);
+        TerminalStart start;
+        start.environment = {"TESMAR_HISTFILE=" + row.file};
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+        tesmar->type("set a=7" + enter);
+        std::string out = tesmar->readUntil("Address: 7\r\n");
+        tesmar->type("q" + enter);
+        const ProcessResult end = tesmar->finish();
+        out += end.out;
+        EXPECT_EQ(end.exit_status, 0) << row.file;
+        const std::string warning = "tesmar: history file " + row.file +
+                                    " is not a regular file of this user; history is kept for "
+                                    "this session only\r\n";
+        EXPECT_NE(out.find(warning), std::string::npos) << out;
+        EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
+        EXPECT_EQ(state(row.target), before) << row.target;
+    });
+
+    // Two sessions, their lines interleaved: the file keeps both's, in the order they ran.
+    TerminalStart start;
+    start.environment = {"TESMAR_HISTFILE=" + at + "/shared"};
+    auto first = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+    auto second = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+    for (const std::string line : {"set a=1", "set a=2", "set a=3", "set a=4"}) {
+        TerminalProcess& session = line.back() % 2 == 1 ? *first : *second;
+        session.type(line + enter);
+        session.readUntil("Address: " + line.substr(6) + "\r\n");
+    }
+    for (TerminalProcess* session : {first.get(), second.get()}) {
+        session->type("q" + enter);
+        EXPECT_EQ(session->finish().exit_status, 0);
+    }
+    std::ifstream saved(at + "/shared");
+    std::stringstream lines;
+    lines << saved.rdbuf();
+    EXPECT_EQ(lines.str(), "set a=1\nset a=2\nset a=3\nset a=4\nq\nq\n");
 }
 
 // What the slave did: each request as its log names it, then the registers that the writes

@@ -441,6 +441,11 @@ cConsole::Input cConsole::readPlain(std::string& line) {
     showPrompt();
     prompt_shown = false;
     line.clear();
+    // Read from its buffer, to bound the line; the prompt goes out first through the tie, as
+    // for std::getline.
+    if (std::cin.tie() != nullptr) {
+        std::cin.tie()->flush();
+    }
     std::streambuf& input = *std::cin.rdbuf();
     for (;;) {
         errno = 0;

@@ -31,7 +31,7 @@ void reportNoBus() {
 
 cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), console(prompt) {
     // At a terminal, Ctrl-C ends a request's wait, and so do the signals that end the session.
-    if (cModbus::instance != nullptr) {
+    if (console.atTerminal() && cModbus::instance != nullptr) {
         cModbus::instance->setWaitBreak(console.waitBreak());
     }
     std::cout << std::endl;

@@ -192,13 +192,17 @@ void cConsole::takeDefaultAction(int signal_number) {
     take(SIGCONT);
 }
 
-bool cConsole::takeNoted(Wake& wake) {
+void cConsole::takeEndings() {
     for (int ending : ending_signals) {
         if (take(ending)) {
             takeDefaultAction(ending);
             std::_Exit(128 + ending);  // not reached: the default action ends the process
         }
     }
+}
+
+bool cConsole::takeNoted(Wake& wake) {
+    takeEndings();
     if (take(SIGTSTP)) {
         // Back here after fg: the editor takes the terminal's mode afresh, with any stty
         // changes made while stopped.
@@ -258,14 +262,21 @@ cConsole::Wake cConsole::waitForKey() {
     }
 }
 
+ssize_t cConsole::holdRead() {
+    char bytes[4096];
+    const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
+    if (got > 0) {
+        held.emplace_back(bytes, static_cast<std::size_t>(got));
+    }
+    return got;
+}
+
 int cConsole::readByte(unsigned char& byte, bool& alone) {
     if (held.empty()) {
-        char bytes[4096];
-        const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
+        const ssize_t got = holdRead();
         if (got <= 0) {
             return got == 0 ? 0 : -1;
         }
-        held.emplace_back(bytes, static_cast<std::size_t>(got));
         held_used = 0;
     }
     const std::string& first = held.front();
@@ -281,15 +292,10 @@ int cConsole::readByte(unsigned char& byte, bool& alone) {
 void cConsole::drainInput() {
     for (;;) {
         pollfd input = {STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, 0) <= 0 || (input.revents & POLLIN) == 0) {
+        // At the end or an error the editor's own read tells which.
+        if (::poll(&input, 1, 0) <= 0 || (input.revents & POLLIN) == 0 || holdRead() <= 0) {
             return;
         }
-        char bytes[4096];
-        const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
-        if (got <= 0) {
-            return;  // the editor's own read tells the end or the error
-        }
-        held.emplace_back(bytes, static_cast<std::size_t>(got));
     }
 }
 
@@ -308,14 +314,25 @@ void cConsole::dropUnrunLines() {
     }
 }
 
-bool cConsole::stopRequest(void* context) {
-    cConsole& self = *static_cast<cConsole*>(context);
-    for (int ending : ending_signals) {
-        if (take(ending)) {
-            self.takeDefaultAction(ending);
-            std::_Exit(128 + ending);  // not reached: the default action ends the process
+void cConsole::notePending() {
+    sigset_t pending;
+    sigpending(&pending);
+    const timespec now = {0, 0};
+    for (int signal_number : editing_signals) {
+        if (sigismember(&caught, signal_number) == 1 && sigismember(&pending, signal_number) == 1) {
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal_number);
+            if (::sigtimedwait(&one, nullptr, &now) == signal_number) {
+                arrived[signal_number] = 1;
+            }
         }
     }
+}
+
+bool cConsole::stopRequest(void* context) {
+    cConsole& self = *static_cast<cConsole*>(context);
+    self.takeEndings();
     if (take(SIGINT)) {
         self.interrupted = true;
         return true;
@@ -353,19 +370,7 @@ cConsole::Input cConsole::readLine(std::string& line) {
     // What came during the command: the terminal's queue moves on, so that a Ctrl-C behind a
     // paste is seen, and a Ctrl-C drops what had not run yet.
     drainInput();
-    sigset_t pending;
-    sigpending(&pending);
-    const timespec now = {0, 0};
-    for (int signal_number : editing_signals) {
-        if (sigismember(&caught, signal_number) == 1 && sigismember(&pending, signal_number) == 1) {
-            sigset_t one;
-            sigemptyset(&one);
-            sigaddset(&one, signal_number);
-            if (::sigtimedwait(&one, nullptr, &now) == signal_number) {
-                arrived[signal_number] = 1;
-            }
-        }
-    }
+    notePending();
     if (take(SIGINT) || interrupted) {
         interrupted = false;
         dropUnrunLines();

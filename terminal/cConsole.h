@@ -1,5 +1,6 @@
 #pragma once
 
+#include <sys/types.h>
 #include <csignal>
 #include <cstddef>
 #include <deque>
@@ -71,10 +72,16 @@ private:
     // Lets a caught signal take its default action in the terminal's own mode: the process
     // ends, or it stops and returns here once continued, with the signal caught again.
     void takeDefaultAction(int signal_number);
+    // Ends the process as a noted hang-up, terminate or quit asks, if one was noted.
+    void takeEndings();
     // Acts on the signals noted so far; false when none that ends a wait was noted.
     bool takeNoted(Wake& wake);
+    // Reads what the terminal has sent, at most one read's worth, into held; read's result.
+    ssize_t holdRead();
     // Takes what the terminal has sent meanwhile into held, without waiting.
     void drainInput();
+    // Notes the caught signals that came while they were blocked, as a wait would have.
+    void notePending();
     // After a Ctrl-C during a command: drops the lines held and not yet run, with one line that
     // says how many.
     void dropUnrunLines();

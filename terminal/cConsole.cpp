@@ -356,6 +356,19 @@ void cConsole::refuseLongLine() {
     std::exit(1);
 }
 
+void cConsole::settleCommand() {
+    if (editor == nullptr) {
+        return;
+    }
+    // The terminal's queue moves on, so that a Ctrl-C behind a paste is seen.
+    drainInput();
+    notePending();
+    if (take(SIGINT) || interrupted) {
+        interrupted = false;
+        dropUnrunLines();
+    }
+}
+
 void cConsole::showPrompt() {
     if (editor == nullptr && !prompt_shown) {
         std::cout << prompt;  // flushed by the next read, as standard input is tied to it
@@ -366,14 +379,6 @@ void cConsole::showPrompt() {
 cConsole::Input cConsole::readLine(std::string& line) {
     if (editor == nullptr) {
         return at_terminal ? readTyped(line) : readPlain(line);
-    }
-    // What came during the command: the terminal's queue moves on, so that a Ctrl-C behind a
-    // paste is seen, and a Ctrl-C drops what had not run yet.
-    drainInput();
-    notePending();
-    if (take(SIGINT) || interrupted) {
-        interrupted = false;
-        dropUnrunLines();
     }
     for (;;) {
         switch (editor->readLine(line)) {

@@ -42,6 +42,10 @@ public:
     // failed: reading failed, after one line on standard error that names the error.
     Input readLine(std::string& line);
 
+    // After each command at the editor: takes in what arrived meanwhile, and after a Ctrl-C
+    // drops the lines not yet run, with one line that says how many.
+    void settleCommand();
+
     // Waits until input can be read or an editing signal came; the editor calls it for each key.
     // A stop is taken here, with the terminal's own mode while stopped; hang-up, terminate and
     // quit end the process by their default action, with the terminal's mode back first.

@@ -57,6 +57,7 @@ bool cTerminal::processLine() {
     if (!dispatchCommand(line)) {
         return false;
     }
+    console.settleCommand();
     std::cout << std::endl;
     return true;
 }

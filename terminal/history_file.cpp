@@ -92,6 +92,7 @@ std::vector<std::string> cHistoryFile::load() {
     if (!usable || readFile(lines, mode) != Read::lines) {
         return {};
     }
+    last_added = lines.empty() ? "" : lines.back();  // not written twice in a row
     return lines;
 }
 

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <histedit.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
@@ -247,6 +246,9 @@ struct EditorState {
             lib.el_set(el, EL_BIND, end, "ed-move-to-end", nullptr);
         }
         lib.el_set(el, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
+        // In the editor's mode Ctrl-C signals however much waits in the terminal's queue, and
+        // the queue stays for tesmar to count what the Ctrl-C drops.
+        lib.el_set(el, EL_SETTY, "-d", "+noflsh", nullptr);
     }
 
     ~EditorState() {
@@ -262,9 +264,8 @@ struct EditorState {
         }
         int count = 0;
         const wchar_t* text = wideGets()(el, &count);
-        // libedit gives back the terminal's own mode after each line: the editor's stays, so
-        // that what comes during the command is neither echoed nor edited by the terminal.
-        keepMode();
+        lib.el_set(el, EL_EDITMODE, 1);
+        keepMode();  // should libedit have given back the terminal's own mode after all
         std::fflush(stdout);
         if (cancelled) {
             return cLineEditor::Outcome::cancelled;
@@ -319,16 +320,8 @@ private:
         holding = true;
     }
 
-    // The editor's mode, in which Ctrl-C signals at once however much waits in the terminal's
-    // queue, and the queue is left for tesmar to count what it drops.
-    void keepMode() {
-        lib.el_set(el, EL_PREP_TERM, 1);
-        termios mode = {};
-        if (::tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & NOFLSH) == 0) {
-            mode.c_lflag |= NOFLSH;
-            ::tcsetattr(STDIN_FILENO, TCSANOW, &mode);
-        }
-    }
+    // The editor's mode; nothing to do while the terminal is in it.
+    void keepMode() { lib.el_set(el, EL_PREP_TERM, 1); }
 
     static EditorState* of(EditLine* editor) {
         void* self = nullptr;
@@ -348,8 +341,10 @@ private:
         if (end_cancelled_line) {
             end_cancelled_line = false;
             key = L'\n';
+            endingLine(true);
             return 1;
         }
+        endingLine(false);
         while (decoded.empty()) {
             bool alone = false;
             const int byte = nextByte(alone);
@@ -386,8 +381,15 @@ private:
         }
         key = decoded.front();
         decoded.pop_front();
+        endingLine(key == L'\n' || key == L'\r');
         return 1;
     }
+
+    // libedit gives back the terminal's own mode after each line unless editing is off then: it
+    // is off from a key that may end the line until the next key is asked for, so that the
+    // editor's mode stays while the command runs, and what comes meanwhile is neither echoed
+    // nor edited by the terminal.
+    void endingLine(bool ending) { lib.el_set(el, EL_EDITMODE, ending ? 0 : 1); }
 
     // Takes a byte into the characters read: a whole character of the locale's encoding is
     // one key, and each byte that cannot be one is a key that stands for itself.

@@ -16,9 +16,11 @@
 
 namespace {
 
-// The signals that the terminal sends, or that end a session, handled while a line is edited.
-// Ctrl-\ (SIGQUIT) keeps its default action.
-const int editing_signals[] = {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP};
+// The signals that the terminal sends, or that end a session, handled while a line is edited
+// and while a request waits.
+const int editing_signals[] = {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP, SIGQUIT};
+// Those that end the session, by their default action once the terminal's mode is back.
+const int ending_signals[] = {SIGHUP, SIGTERM, SIGQUIT};
 
 volatile std::sig_atomic_t arrived[NSIG] = {};
 
@@ -54,6 +56,30 @@ void reportInputError(int error) {
     std::cerr << "tesmar: reading standard input failed: " << std::strerror(error) << std::endl;
 }
 
+// The console whose editor holds the terminal, given back when the process exits.
+cConsole* holding_console = nullptr;
+
+// The lines in bytes the terminal sent: CR, LF and CR LF each end one, and text after the last
+// end is one more. Paste markers are not text.
+std::size_t countLines(std::string bytes) {
+    for (const char* marker : {"\033[200~", "\033[201~"}) {
+        for (std::size_t at; (at = bytes.find(marker)) != std::string::npos;) {
+            bytes.erase(at, std::strlen(marker));
+        }
+    }
+    std::size_t lines = 0;
+    bool text = false;
+    for (std::size_t at = 0; at < bytes.size(); ++at) {
+        if (bytes[at] == '\r' || bytes[at] == '\n') {
+            lines += (bytes[at] == '\n' && at > 0 && bytes[at - 1] == '\r') ? 0 : 1;
+            text = false;
+        } else {
+            text = true;
+        }
+    }
+    return lines + (text ? 1 : 0);
+}
+
 }  // namespace
 
 void cConsole::orderStandardStreams() {
@@ -66,6 +92,7 @@ void cConsole::orderStandardStreams() {
 
 cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
     sigemptyset(&caught);
+    sigemptyset(&request_mask);
     at_terminal = terminal(STDIN_FILENO) && terminal(STDOUT_FILENO);
     if (!at_terminal) {
         return;
@@ -85,6 +112,15 @@ cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
         std::setlocale(LC_CTYPE, "C");  // lines are read as they come
         return;
     }
+    // The editor keeps the terminal between lines too; an exit from anywhere gives it back.
+    holding_console = this;
+    static const bool registered =
+        std::atexit([] {
+            if (holding_console != nullptr && holding_console->editor != nullptr) {
+                holding_console->editor->leaveTerminal();
+            }
+        }) == 0;
+    (void)registered;
     history = std::make_unique<cHistoryFile>(cHistoryFile::pathFromEnvironment());
     for (const std::string& line : history->load()) {
         editor->remember(line);
@@ -92,6 +128,10 @@ cConsole::cConsole(const std::string& prompt_text) : prompt(prompt_text) {
 }
 
 cConsole::~cConsole() {
+    if (editor != nullptr) {
+        editor->leaveTerminal();
+    }
+    holding_console = nullptr;
     editor.reset();
     releaseSignals();
 }
@@ -109,7 +149,13 @@ void cConsole::catchSignals() {
         sigaddset(&caught, signal_number);
         setAction(signal_number, &noteSignal);
     }
-    sigprocmask(SIG_BLOCK, &caught, nullptr);
+    sigprocmask(SIG_BLOCK, &caught, &request_mask);
+    // A request lets in Ctrl-C and the endings; a stop or a resize waits for the prompt.
+    for (int signal_number : {SIGTSTP, SIGCONT, SIGWINCH}) {
+        if (sigismember(&caught, signal_number) == 1) {
+            sigaddset(&request_mask, signal_number);
+        }
+    }
     catching = true;
 }
 
@@ -146,8 +192,56 @@ void cConsole::takeDefaultAction(int signal_number) {
     take(SIGCONT);
 }
 
+void cConsole::takeEndings() {
+    for (int ending : ending_signals) {
+        if (take(ending)) {
+            takeDefaultAction(ending);
+            std::_Exit(128 + ending);  // not reached: the default action ends the process
+        }
+    }
+}
+
+bool cConsole::takeNoted(Wake& wake) {
+    takeEndings();
+    if (take(SIGTSTP)) {
+        // Back here after fg: the editor takes the terminal's mode afresh, with any stty
+        // changes made while stopped.
+        takeDefaultAction(SIGTSTP);
+        if (editor != nullptr) {
+            editor->takeTerminal();
+        }
+        wake = Wake::resumed;
+        return true;
+    }
+    if (take(SIGCONT)) {
+        // Stopped from elsewhere (SIGSTOP) and continued: the editor's mode may be gone.
+        if (editor != nullptr) {
+            editor->leaveTerminal();
+            editor->takeTerminal();
+        }
+        wake = Wake::resumed;
+        return true;
+    }
+    if (take(SIGINT)) {
+        wake = Wake::interrupt;
+        return true;
+    }
+    if (take(SIGWINCH)) {
+        wake = Wake::resize;
+        return true;
+    }
+    return false;
+}
+
 cConsole::Wake cConsole::waitForKey() {
     for (;;) {
+        Wake wake = Wake::input;
+        if (takeNoted(wake)) {
+            return wake;
+        }
+        if (!held.empty()) {
+            return Wake::input;
+        }
         // The caught signals can arrive only inside this wait.
         sigset_t open_mask;
         sigprocmask(SIG_SETMASK, nullptr, &open_mask);
@@ -159,39 +253,119 @@ cConsole::Wake cConsole::waitForKey() {
         pollfd input = {STDIN_FILENO, POLLIN, 0};
         const int ready = ::ppoll(&input, 1, nullptr, &open_mask);
         const int wait_error = errno;
-
-        for (int ending : {SIGHUP, SIGTERM}) {
-            if (take(ending)) {
-                takeDefaultAction(ending);
-                std::_Exit(128 + ending);  // not reached: the default action ends the process
-            }
-        }
-        if (take(SIGTSTP)) {
-            // Back here after fg: the editor takes the terminal's mode afresh, with any stty
-            // changes made while stopped.
-            takeDefaultAction(SIGTSTP);
-            if (editor != nullptr) {
-                editor->takeTerminal();
-            }
-            return Wake::resumed;
-        }
-        if (take(SIGCONT)) {
-            // Stopped from elsewhere (SIGSTOP) and continued: the editor's mode may be gone.
-            if (editor != nullptr) {
-                editor->leaveTerminal();
-                editor->takeTerminal();
-            }
-            return Wake::resumed;
-        }
-        if (take(SIGINT)) {
-            return Wake::interrupt;
-        }
-        if (take(SIGWINCH)) {
-            return Wake::resize;
+        if (takeNoted(wake)) {
+            return wake;
         }
         if (ready > 0 || (ready < 0 && wait_error != EINTR)) {
             return Wake::input;  // the read that follows tells an error or the end
         }
+    }
+}
+
+ssize_t cConsole::holdRead() {
+    char bytes[4096];
+    const ssize_t got = ::read(STDIN_FILENO, bytes, sizeof bytes);
+    if (got > 0) {
+        held.emplace_back(bytes, static_cast<std::size_t>(got));
+    }
+    return got;
+}
+
+int cConsole::readByte(unsigned char& byte, bool& alone) {
+    if (held.empty()) {
+        const ssize_t got = holdRead();
+        if (got <= 0) {
+            return got == 0 ? 0 : -1;
+        }
+        held_used = 0;
+    }
+    const std::string& first = held.front();
+    byte = static_cast<unsigned char>(first[held_used++]);
+    alone = first.size() == 1;
+    if (held_used == first.size()) {
+        held.pop_front();
+        held_used = 0;
+    }
+    return 1;
+}
+
+void cConsole::drainInput() {
+    for (;;) {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        // At the end or an error the editor's own read tells which.
+        if (::poll(&input, 1, 0) <= 0 || (input.revents & POLLIN) == 0 || holdRead() <= 0) {
+            return;
+        }
+    }
+}
+
+void cConsole::dropUnrunLines() {
+    drainInput();
+    std::string bytes = editor->forgetInput();
+    for (std::string& read : held) {
+        bytes += read.substr(&read == &held.front() ? held_used : 0);
+    }
+    held.clear();
+    held_used = 0;
+    const std::size_t lines = countLines(bytes);
+    if (lines > 0) {
+        std::cout << "Ctrl-C: dropped " << lines << (lines == 1 ? " line" : " lines")
+                  << " not yet run" << std::endl;
+    }
+}
+
+void cConsole::notePending() {
+    sigset_t pending;
+    sigpending(&pending);
+    const timespec now = {0, 0};
+    for (int signal_number : editing_signals) {
+        if (sigismember(&caught, signal_number) == 1 && sigismember(&pending, signal_number) == 1) {
+            sigset_t one;
+            sigemptyset(&one);
+            sigaddset(&one, signal_number);
+            if (::sigtimedwait(&one, nullptr, &now) == signal_number) {
+                arrived[signal_number] = 1;
+            }
+        }
+    }
+}
+
+bool cConsole::stopRequest(void* context) {
+    cConsole& self = *static_cast<cConsole*>(context);
+    self.takeEndings();
+    if (take(SIGINT)) {
+        self.interrupted = true;
+        return true;
+    }
+    return false;
+}
+
+WaitBreak cConsole::waitBreak() {
+    WaitBreak wait;
+    if (catching) {
+        wait.open_mask = &request_mask;
+        wait.stop = &stopRequest;
+        wait.context = this;
+    }
+    return wait;
+}
+
+void cConsole::refuseLongLine() {
+    std::cout.flush();
+    std::cerr << "tesmar: reading standard input failed: a line is longer than 16 MiB" << std::endl;
+    std::exit(1);
+}
+
+void cConsole::settleCommand() {
+    if (editor == nullptr) {
+        return;
+    }
+    // The terminal's queue moves on, so that a Ctrl-C behind a paste is seen.
+    drainInput();
+    notePending();
+    if (take(SIGINT) || interrupted) {
+        interrupted = false;
+        dropUnrunLines();
     }
 }
 
@@ -241,6 +415,9 @@ cConsole::Input cConsole::readTyped(std::string& line) {
             typed.erase(0, end + 1);
             return Input::line;
         }
+        if (typed.size() > longest_line) {
+            refuseLongLine();
+        }
         const Wake wake = waitForKey();
         if (wake == Wake::interrupt) {
             typed.clear();
@@ -274,28 +451,37 @@ cConsole::Input cConsole::readPlain(std::string& line) {
     showPrompt();
     prompt_shown = false;
     line.clear();
+    // Read from its buffer, to bound the line; the prompt goes out first through the tie, as
+    // for std::getline.
+    if (std::cin.tie() != nullptr) {
+        std::cin.tie()->flush();
+    }
+    std::streambuf& input = *std::cin.rdbuf();
     for (;;) {
-        std::string part;
         errno = 0;
-        std::getline(std::cin, part);
+        int c = input.sbumpc();
+        for (; c != EOF && c != '\n'; c = input.sbumpc()) {
+            line += static_cast<char>(c);
+            if (line.size() > longest_line) {
+                refuseLongLine();
+            }
+        }
         const int read_error = errno;
-        line += part;
-        if (!std::cin.eof()) {
+        if (c == '\n') {
             return Input::line;
         }
         // std::cin reads through the C library's standard input, whose error flag tells a
         // failed read from the end.
         if (!std::ferror(stdin)) {
-            return (line.empty() && std::cin.fail()) ? Input::end : Input::line;
+            return line.empty() ? Input::end : Input::line;
         }
         std::clearerr(stdin);
-        std::cin.clear();
         if (read_error != EAGAIN && read_error != EWOULDBLOCK && read_error != EINTR) {
             reportInputError(read_error);
             return Input::failed;
         }
-        pollfd input = {STDIN_FILENO, POLLIN, 0};
-        while (::poll(&input, 1, -1) < 0 && errno == EINTR) {
+        pollfd input_ready = {STDIN_FILENO, POLLIN, 0};
+        while (::poll(&input_ready, 1, -1) < 0 && errno == EINTR) {
         }
     }
 }

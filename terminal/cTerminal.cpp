@@ -30,6 +30,10 @@ void reportNoBus() {
 }  // namespace
 
 cTerminal::cTerminal() : cOrvel("cTerminal"), prompt("modbus$>"), console(prompt) {
+    // At a terminal, Ctrl-C ends a request's wait, and so do the signals that end the session.
+    if (console.atTerminal() && cModbus::instance != nullptr) {
+        cModbus::instance->setWaitBreak(console.waitBreak());
+    }
     std::cout << std::endl;
     console.showPrompt();
 }
@@ -53,6 +57,7 @@ bool cTerminal::processLine() {
     if (!dispatchCommand(line)) {
         return false;
     }
+    console.settleCommand();
     std::cout << std::endl;
     return true;
 }

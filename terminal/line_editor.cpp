@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -28,7 +29,7 @@ struct EditLibrary {
     decltype(&::el_end) el_end;
     decltype(&::el_set) el_set;
     decltype(&::el_get) el_get;
-    decltype(&::el_gets) el_gets;
+    decltype(&::el_wgets) el_wgets;  // wide: undecodable bytes come back as they came
     decltype(&::el_line) el_line;
     decltype(&::el_insertstr) el_insertstr;
     decltype(&::el_deletestr) el_deletestr;
@@ -65,7 +66,7 @@ const LoadedLibrary& loadedLibrary() {
         static EditLibrary lib;
         if (tinfo == nullptr || !lookUp(edit, "el_init", lib.el_init) ||
             !lookUp(edit, "el_end", lib.el_end) || !lookUp(edit, "el_set", lib.el_set) ||
-            !lookUp(edit, "el_get", lib.el_get) || !lookUp(edit, "el_gets", lib.el_gets) ||
+            !lookUp(edit, "el_get", lib.el_get) || !lookUp(edit, "el_wgets", lib.el_wgets) ||
             !lookUp(edit, "el_line", lib.el_line) ||
             !lookUp(edit, "el_insertstr", lib.el_insertstr) ||
             !lookUp(edit, "el_deletestr", lib.el_deletestr) ||
@@ -185,6 +186,33 @@ std::size_t screenColumns(const std::string& text) {
     return taken;
 }
 
+// A byte that is not a character of the locale's encoding stands in the edited line for itself
+// as one of these (lone surrogates, which no decoding gives), and goes back to the byte.
+const wchar_t byte_as_key = 0xDC00;
+
+bool standsForByte(wchar_t key) {
+    return key >= byte_as_key && key <= byte_as_key + 0xFF;
+}
+
+// The bytes of an edited line: characters in the locale's encoding, undecodable bytes as they
+// came.
+std::string bytesOf(const wchar_t* text, int count) {
+    std::string bytes;
+    std::mbstate_t shift = {};
+    for (int at = 0; at < count; ++at) {
+        if (standsForByte(text[at])) {
+            bytes += static_cast<char>(text[at] - byte_as_key);
+            continue;
+        }
+        char encoded[MB_LEN_MAX];
+        const std::size_t used = std::wcrtomb(encoded, text[at], &shift);
+        if (used != static_cast<std::size_t>(-1)) {
+            bytes.append(encoded, used);
+        }
+    }
+    return bytes;
+}
+
 const unsigned char escape = 0x1b;
 // How long a paste marker's bytes may lag behind its escape.
 const int marker_gap_ms = 100;
@@ -241,6 +269,9 @@ struct EditorState {
             lib.el_set(el, EL_BIND, end, "ed-move-to-end", nullptr);
         }
         lib.el_set(el, EL_BIND, "\033[3~", "ed-delete-next-char", nullptr);
+        // In the editor's mode Ctrl-C signals however much waits in the terminal's queue, and
+        // the queue stays for tesmar to count what the Ctrl-C drops.
+        lib.el_set(el, EL_SETTY, "-d", "+noflsh", nullptr);
     }
 
     ~EditorState() {
@@ -251,12 +282,13 @@ struct EditorState {
     cLineEditor::Outcome readLine(std::string& line) {
         cancelled = false;
         read_error = 0;
-        std::fputs(strings.paste_on.c_str(), stdout);
-        // The editor's mode, taken afresh from the terminal's settings, before the prompt shows.
-        lib.el_set(el, EL_PREP_TERM, 1);
+        if (!holding) {
+            hold();
+        }
         int count = 0;
-        const char* text = lib.el_gets(el, &count);
-        std::fputs(strings.paste_off.c_str(), stdout);
+        const wchar_t* text = lib.el_wgets(el, &count);
+        lib.el_set(el, EL_EDITMODE, 1);
+        keepMode();  // should libedit have given back the terminal's own mode after all
         std::fflush(stdout);
         if (cancelled) {
             return cLineEditor::Outcome::cancelled;
@@ -265,7 +297,7 @@ struct EditorState {
             errno = read_error;
             return read_error != 0 ? cLineEditor::Outcome::failed : cLineEditor::Outcome::end;
         }
-        line.assign(text, static_cast<std::size_t>(count));
+        line = bytesOf(text, count);
         if (!line.empty() && line.back() == '\n') {
             line.pop_back();
         }
@@ -281,15 +313,39 @@ struct EditorState {
         std::fputs(strings.paste_off.c_str(), stdout);
         std::fflush(stdout);
         lib.el_set(el, EL_PREP_TERM, 0);
+        holding = false;
     }
 
     void takeTerminal() {
-        lib.el_set(el, EL_PREP_TERM, 1);
-        std::fputs(strings.paste_on.c_str(), stdout);
+        hold();
         lib.el_set(el, EL_REFRESH);
     }
 
+    // What was read ahead and not yet edited, as the bytes came; it is forgotten, and so is a
+    // paste that was under way.
+    std::string forgetInput() {
+        std::string bytes(lookahead.begin(), lookahead.end());
+        lookahead.clear();
+        decoded.clear();
+        undecoded.clear();
+        shift = {};
+        pasting = false;
+        last_pasted = 0;
+        line_bytes = 0;
+        return bytes;
+    }
+
 private:
+    // The editor's mode, taken afresh from the terminal's settings, with bracketed paste on.
+    void hold() {
+        keepMode();
+        std::fputs(strings.paste_on.c_str(), stdout);
+        holding = true;
+    }
+
+    // The editor's mode; nothing to do while the terminal is in it.
+    void keepMode() { lib.el_set(el, EL_PREP_TERM, 1); }
+
     static EditorState* of(EditLine* editor) {
         void* self = nullptr;
         editLibrary()->el_get(editor, EL_CLIENTDATA, &self);
@@ -308,11 +364,13 @@ private:
         if (end_cancelled_line) {
             end_cancelled_line = false;
             key = L'\n';
+            endingLine(true);
             return 1;
         }
-        std::mbstate_t shift = {};
-        for (;;) {
-            const int byte = nextByte();
+        endingLine(false);
+        while (decoded.empty()) {
+            bool alone = false;
+            const int byte = nextByte(alone);
             if (byte == interrupted) {
                 key = 0x03;  // Ctrl-C, bound to tesmar-cancel
                 return 1;
@@ -334,20 +392,61 @@ private:
                 continue;
             }
             last_pasted = pasting ? byte : 0;
-            const char c = static_cast<char>(byte);
-            wchar_t decoded = 0;
-            const std::size_t used = std::mbrtowc(&decoded, &c, 1, &shift);
-            if (used == static_cast<std::size_t>(-2)) {
-                continue;  // more bytes of this character follow
+            line_bytes = (byte == '\r' || byte == '\n') ? 0 : line_bytes + 1;
+            if (line_bytes > cConsole::longest_line) {
+                leaveTerminal();
+                cConsole::refuseLongLine();
             }
-            key = used == static_cast<std::size_t>(-1) ? static_cast<wchar_t>(byte) : decoded;
-            return 1;
+            // A Tab that came with other text, where the terminal does not bracket a paste, is
+            // text too.
+            tab_is_text = pasting || !alone;
+            decode(static_cast<char>(byte));
         }
+        key = decoded.front();
+        decoded.pop_front();
+        endingLine(key == L'\n' || key == L'\r');
+        return 1;
+    }
+
+    // libedit gives back the terminal's own mode after each line unless editing is off then: it
+    // is off from a key that may end the line until the next key is asked for, so that the
+    // editor's mode stays while the command runs, and what comes meanwhile is neither echoed
+    // nor edited by the terminal.
+    void endingLine(bool ending) { lib.el_set(el, EL_EDITMODE, ending ? 0 : 1); }
+
+    // Takes a byte into the characters read: a whole character of the locale's encoding is
+    // one key, and each byte that cannot be one is a key that stands for itself.
+    void decode(char byte) {
+        undecoded += byte;
+        wchar_t character = 0;
+        std::size_t used = std::mbrtowc(&character, &byte, 1, &shift);
+        if (used == static_cast<std::size_t>(-2)) {
+            return;  // more bytes of this character follow
+        }
+        if (used == static_cast<std::size_t>(-1)) {
+            // The bytes before stand for themselves; this one may start a character afresh.
+            shift = {};
+            for (std::size_t at = 0; at + 1 < undecoded.size(); ++at) {
+                decoded.push_back(byte_as_key + static_cast<unsigned char>(undecoded[at]));
+            }
+            undecoded = byte;
+            used = std::mbrtowc(&character, &byte, 1, &shift);
+            if (used == static_cast<std::size_t>(-2)) {
+                return;
+            }
+            if (used == static_cast<std::size_t>(-1)) {
+                shift = {};
+                character = byte_as_key + static_cast<unsigned char>(byte);
+            }
+        }
+        undecoded.clear();
+        decoded.push_back(character);
     }
 
     // The next byte from the terminal, or what came instead; a resize redraws the line, a stop
-    // and continue has the console redraw it through takeTerminal.
-    int nextByte() {
+    // and continue has the console redraw it through takeTerminal. alone: it came by itself.
+    int nextByte(bool& alone) {
+        alone = false;
         if (!lookahead.empty()) {
             const int byte = lookahead.front();
             lookahead.pop_front();
@@ -366,7 +465,7 @@ private:
                     break;
             }
             unsigned char byte = 0;
-            const ssize_t got = ::read(STDIN_FILENO, &byte, 1);
+            const int got = console.readByte(byte, alone);
             if (got == 1) {
                 return byte;
             }
@@ -387,11 +486,13 @@ private:
         std::deque<int> seen;
         for (const char* expected = rest; *expected != '\0'; ++expected) {
             pollfd input = {STDIN_FILENO, POLLIN, 0};
-            if (lookahead.empty() && ::poll(&input, 1, marker_gap_ms) <= 0) {
+            if (lookahead.empty() && !console.inputHeld() &&
+                ::poll(&input, 1, marker_gap_ms) <= 0) {
                 lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
                 return false;
             }
-            const int byte = nextByte();
+            bool alone = false;
+            const int byte = nextByte(alone);
             seen.push_back(byte);
             if (byte != static_cast<unsigned char>(*expected)) {
                 lookahead.insert(lookahead.begin(), seen.begin(), seen.end());
@@ -454,7 +555,7 @@ private:
     // Tab: completes the word before the cursor as far as the choices agree; a second Tab on
     // the same text lists them. A Tab inside pasted text is text.
     unsigned char completeWord() {
-        if (pasting) {
+        if (tab_is_text) {
             lib.el_insertstr(el, "\t");
             return CC_REFRESH;
         }
@@ -501,7 +602,13 @@ private:
     std::string prompt;
     TerminalStrings strings;
     cConsole& console;
-    std::deque<int> lookahead;  // bytes read ahead to tell a paste marker from a key
+    std::deque<int> lookahead;    // bytes read ahead to tell a paste marker from a key
+    std::deque<wchar_t> decoded;  // keys decoded and not yet handed to libedit
+    std::string undecoded;        // the bytes of a character so far
+    std::mbstate_t shift = {};
+    std::size_t line_bytes = 0;  // since the last line end
+    bool holding = false;        // the terminal is in the editor's mode, with paste on
+    bool tab_is_text = false;
     bool pasting = false;
     int last_pasted = 0;
     bool cancelled = false;
@@ -554,4 +661,8 @@ void cLineEditor::leaveTerminal() {
 
 void cLineEditor::takeTerminal() {
     state->takeTerminal();
+}
+
+std::string cLineEditor::forgetInput() {
+    return state->forgetInput();
 }

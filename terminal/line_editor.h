@@ -29,6 +29,8 @@ public:
     void leaveTerminal();
     // Takes the editor's mode afresh from the terminal's settings and draws the line again.
     void takeTerminal();
+    // Forgets what was read ahead and not yet edited; returns its bytes.
+    std::string forgetInput();
 
 private:
     explicit cLineEditor(std::unique_ptr<EditorState> editor_state);

@@ -1,13 +1,17 @@
 // The tool at a real pseudo-terminal: line editing, history and completion when input and
 // output are both the terminal, and the plain path's exact bytes whenever one of them is not.
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -99,29 +103,43 @@ TEST_F(LineEditing, HistoryRecallsSearchesAndSkipsEmptyLinesAndRepeats) {
 TEST_F(LineEditing, TabCompletesCommandWordsAndParameterTags) {
     auto tesmar = atTerminal();
     tesmar->readUntil(editor_prompt);
+    // Each Tab typed by itself, once what was typed before it has shown: a Tab that comes
+    // with other text is text.
+    const std::string bell = "\a";
     const struct {
         std::string keys;
         std::string shows;
     } cases[] = {
-        {"sh\t" + enter, "Setting Parameters\r\nCurrent Parameter settings:"},
-        {"set a\t7" + enter, "Got param 'a=7' tag: 'a' val: '7'\r\nAddress: 7\r\n"},
-        {"rr \t\t", "\r\ns=  a=  p=  o=  f=  l=\r\n"},
+        {"sh", "h"},
+        {"\t", "ow "},
+        {enter, "Setting Parameters\r\nCurrent Parameter settings:"},
+        {"set a", "a"},
+        {"\t", "="},
+        {"7" + enter, "Got param 'a=7' tag: 'a' val: '7'\r\nAddress: 7\r\n"},
+        {"rr ", "rr "},
+        {"\t", bell},
+        {"\t", "\r\ns=  a=  p=  o=  f=  l=\r\n"},
         {ctrl_u + "bogus" + enter,
          "Dunno about command 'bogus\r\nCommands: rr wr wb rb set show q quit (Tab completes "
          "them)\r\n"},
-        {ctrl_u + "q\t\t", "\r\nq  quit\r\n"},
+        {ctrl_u + "q", "q"},
+        {"\t", bell},
+        {"\t", "\r\nq  quit\r\n"},
     };
     for (const auto& c : cases) {
         tesmar->type(c.keys);
         const std::string out = tesmar->readUntil(c.shows);
         EXPECT_NE(out.find(c.shows), std::string::npos) << c.keys << "\n" << out;
+        if (c.keys.back() == '\r') {
+            tesmar->readUntil(editor_prompt);
+        }
     }
 }
 
-// Ctrl-C drops the line (or, during a command, the next prompt's) and the session goes on;
-// inherited as ignored it does nothing. A terminal left non-blocking is waited on. Ctrl-D ends
-// the session, terminate and hang-up by their default action, each with the terminal's mode
-// back. No TERM, or dumb, maps none of the editor's libraries.
+// Ctrl-C drops the line and the session goes on; inherited as ignored it does nothing. A
+// terminal left non-blocking is waited on. Ctrl-D ends the session, terminate, hang-up and
+// Ctrl-\ by their default action, each with the terminal's mode back. No TERM, or dumb, maps
+// none of the editor's libraries.
 TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
     // The read's answer comes 0.5 s after its request, well inside RTU's 1 s response timeout,
     // and the key comes 0.2 s into it.
@@ -137,15 +155,17 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
     } cases[] = {
         {"xterm", {}, "set a=5", true, "show" + enter, "a=0 (I/O Address)"},
         {"xterm", ignored, "set a=5", true, enter, "a=5 (I/O Address)"},
-        // The read ends as it would, then the signal that waited drops the next prompt's line.
-        {"xterm", {}, "rr s=1 a=1" + enter, true, "", "+0000   56 78 "},
         // Without the editor the terminal's own line editing drops the line.
         {"dumb", {}, "set a=5", true, "show" + enter, "a=0 (I/O Address)"},
         {"xterm", non_blocking, "set a=9" + enter, false, "", "Address: 9\r\n"},
         {"", non_blocking, "set a=9" + enter, false, "", "Address: 9\r\n"},
         {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGTERM},
         {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGHUP},
+        {"xterm", {}, "rr a=1", false, "", "rr a=1", SIGQUIT},  // typed: Ctrl-\ ...
     };
+    // ... whose default action would leave a core file.
+    const rlimit no_core = {0, 0};
+    ::setrlimit(RLIMIT_CORE, &no_core);
     // Each case at a terminal of its own, all at the same time, each with a history of its own.
     checkAtOnce(cases, [this](const auto& c) {
         const TempDir state;
@@ -155,20 +175,26 @@ TEST_F(LineEditing, CtrlCDropsTheLineAndEveryEndGivesTheModeBack) {
         tesmar->readUntil(editor_prompt);
         EXPECT_EQ(editorLibraries(tesmar->pid()),
                   c.term == "xterm" ? "/libedit.so/libtinfo.so" : "");
+        // Each key goes once the one before has shown: the line echoed, then Ctrl-C's mark.
         tesmar->type(c.keys_before);
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::string out = tesmar->readUntil(c.keys_before.substr(0, c.keys_before.find('\r')));
         if (c.ctrl_c) {
             tesmar->type(ctrl_c);
-            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            // Inherited as ignored, Ctrl-C shows nothing, and the terminal keeps the keys' order.
+            out += c.start.interrupt_ignored ? "" : tesmar->readUntil("^C\r\n");
         }
         tesmar->type(c.keys_after);
-        std::string out = tesmar->readUntil(c.shows, std::chrono::seconds(5));
-        EXPECT_NE(out.find(c.shows), std::string::npos) << c.keys_before << "\n" << out;
-        if (c.end_signal != 0) {
+        if (out.find(c.shows) == std::string::npos) {
+            out += tesmar->readUntil(c.shows);
+        }
+        if (c.end_signal == SIGQUIT) {
+            tesmar->type("\034");
+            EXPECT_EQ(tesmar->finish().signal, c.end_signal);
+        } else if (c.end_signal != 0) {
             ::kill(tesmar->pid(), c.end_signal);
             EXPECT_EQ(tesmar->finish().signal, c.end_signal);
         } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            out += tesmar->readUntil(editor_prompt);
             tesmar->type("show" + enter + ctrl_d);
             const ProcessResult end = tesmar->finish();
             out += end.out;
@@ -259,42 +285,203 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
     }
 }
 
-// Lines pasted at the editor, with a UTF-8 locale and bracketed paste: each runs in order and
-// writes what the same bytes write when piped.
-TEST_F(LineEditing, PastedLinesWriteWhatTheSameBytesWritePiped) {
+// A history file that is not a regular file of this user is warned about once and left as it
+// was, and the session goes on; sessions at the same time keep each other's lines.
+TEST_F(LineEditing, HistoryFileIsARegularFileOfTheUsersOrNone) {
+    const TempDir dir;
+    const std::string at = dir.path();
+    ASSERT_EQ(::mkfifo((at + "/fifo").c_str(), 0644), 0);
+    // A private copy of /dev/null where this user may make one.
+    const std::string null_copy =
+        ::mknod((at + "/null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 ? at + "/null"
+                                                                            : "/dev/null";
+    std::ofstream(at + "/target") << "not history\n";
+    ASSERT_EQ(::chmod((at + "/target").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink((at + "/target").c_str(), (at + "/planted").c_str()), 0);
     const struct {
-        std::string line;
-        unsigned address, count;
-        std::string stored;
-    } cases[] = {
-        // A no-break space and an en dash join two numbers into a word that is no value:
-        // nothing is written, and the presets stay.
-        {"wr s=1 a=100 11\u00a022 33", 100, 2, "41 48 00 00"},
-        {"wr a=200 44 55\u201366", 200, 2, "74 65 73 6d"},
-        {"wr a=300 5\t6\t7", 300, 3, "00 05 00 06 00 07"},  // cells from a spreadsheet
-        {"wr a=400\t1\t2", 400, 2, "00 01 00 02"},
+        std::string file, target;
+    } rows[] = {
+        {at + "/fifo", at + "/fifo"},
+        {"/dev/zero", "/dev/zero"},
+        {null_copy, null_copy},
+        {at + "/planted", at + "/target"},
     };
-    std::string pasted, piped;
-    for (const auto& c : cases) {
-        pasted += c.line + "\r";
-        piped += c.line + "\n";
-    }
+    const auto state = [](const std::string& file) {
+        struct stat now = {};
+        ::lstat(file.c_str(), &now);
+        std::ifstream text(S_ISREG(now.st_mode) ? file : "");
+        std::stringstream content;
+        content << text.rdbuf();
+        return std::to_string(now.st_mode) + " " + std::to_string(now.st_uid) + " " + content.str();
+    };
+    checkAtOnce(rows, [&](const auto& row) {
+        const std::string before = state(row.target);
+        TerminalStart start;
+        start.environment = {"TESMAR_HISTFILE=" + row.file};
+        auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+        tesmar->type("set a=7" + enter);
+        std::string out = tesmar->readUntil("Address: 7\r\n");
+        tesmar->type("q" + enter);
+        const ProcessResult end = tesmar->finish();
+        out += end.out;
+        EXPECT_EQ(end.exit_status, 0) << row.file;
+        const std::string warning = "tesmar: history file " + row.file +
+                                    " is not a regular file of this user; history is kept for "
+                                    "this session only\r\n";
+        EXPECT_NE(out.find(warning), std::string::npos) << out;
+        EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
+        EXPECT_EQ(state(row.target), before) << row.target;
+    });
+
+    // Two sessions, their lines interleaved: the file keeps both's, in the order they ran.
     TerminalStart start;
-    start.environment = {"LANG=C.UTF-8", "TESMAR_HISTFILE="};
-    auto tesmar = atTerminal(TerminalProcess::Wiring::both, "xterm-256color", start);
-    tesmar->readUntil(editor_prompt);
-    tesmar->type("\033[200~" + pasted + "\033[201~");
-    tesmar->readUntil("Writing to 400:");
-    tesmar->readUntil(editor_prompt);
-    const auto check = [&](const char* how) {
-        for (const auto& c : cases) {
-            EXPECT_EQ(registers(c.address, c.count), c.stored) << how << " " << c.line;
+    start.environment = {"TESMAR_HISTFILE=" + at + "/shared"};
+    auto first = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+    auto second = atTerminal(TerminalProcess::Wiring::both, "xterm", start);
+    for (const std::string line : {"set a=1", "set a=2", "set a=3", "set a=4"}) {
+        TerminalProcess& session = line.back() % 2 == 1 ? *first : *second;
+        session.type(line + enter);
+        session.readUntil("Address: " + line.substr(6) + "\r\n");
+    }
+    for (TerminalProcess* session : {first.get(), second.get()}) {
+        session->type("q" + enter);
+        EXPECT_EQ(session->finish().exit_status, 0);
+    }
+    std::ifstream saved(at + "/shared");
+    std::stringstream lines;
+    lines << saved.rdbuf();
+    EXPECT_EQ(lines.str(), "set a=1\nset a=2\nset a=3\nset a=4\nq\nq\n");
+}
+
+// What the slave did: each request as its log names it, then the registers that the writes
+// among them left, as a read shows them.
+std::string slaveDid(const SimPeer& peer) {
+    std::istringstream log(peer.log());
+    std::string did, written;
+    const std::regex write("write multiple registers \\(16\\) address (\\d+) count (\\d+)");
+    for (std::string line; std::getline(log, line);) {
+        const std::size_t unit = line.find(" unit ");
+        if (unit == std::string::npos) {
+            continue;
         }
+        did += line.substr(unit) + "\n";
+        std::smatch request;
+        if (std::regex_search(line, request, write)) {
+            const ProcessResult read =
+                runTesmar(peer.tesmarArgs(),
+                          "rr s=1 a=" + request[1].str() + " l=" + request[2].str() + "\n");
+            const std::size_t at = read.out.find("+0000   ");
+            written += at == std::string::npos ? "no answer\n"
+                                               : read.out.substr(at, read.out.find('\n', at) - at);
+        }
+    }
+    return did + written;
+}
+
+std::string bracketed(const std::string& text) {
+    return "\033[200~" + text + "\033[201~";
+}
+
+// Milliseconds since start.
+long long since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
+        .count();
+}
+
+// Bytes that arrive at the editor, at the prompt or while a slow request waits, write what the
+// same bytes piped write, by the simulator's log and its registers afterwards. Ctrl-C ends the
+// request at once and drops the lines not yet run; SIGTERM ends tesmar within its bound. Each
+// ends with the terminal's mode as it was.
+TEST_F(LineEditing, WhatArrivesAtTheTerminalWritesWhatTheSameBytesWritePiped) {
+    enum class Then { quit, interrupt, terminate };
+    const std::vector<std::string> late{"-f", "late", "-D", "400", "-n", "1"};
+    const std::vector<std::string> silent{"-f", "silent", "-n", "1"};
+    const std::string slow_read = "rr s=1 a=1\r";
+    const struct {
+        std::vector<std::string> sim;
+        std::string before;  // typed at the prompt, then the rest comes while it runs
+        std::string bytes;   // what arrives at the terminal, CR as a line's end
+        Then then;
+        std::string shows;
+    } rows[] = {
+        // Pasted at the prompt: a no-break space, an en dash, cells from a spreadsheet.
+        {{},
+         "",
+         bracketed("wr s=1 a=100 11\u00a022 33\rwr a=200 44 55\u201366\rwr a=300 5\t6\t7\r"
+                   "wr a=400\t1\t2\r"),
+         Then::quit,
+         "Writing to 400:"},
+        {late, slow_read, bracketed("wr s=1 a=300 5\t6\t7\rwr a=400\t1\t2\r"), Then::quit,
+         "Writing to 400:"},
+        // Typed without bracketing, in one read.
+        {{}, "", "wr s=1 a=300 5\t6\t7\r", Then::quit, "Writing to 300:"},
+        // A Latin-1 byte, and a UTF-8 sequence cut short, in a UTF-8 locale.
+        {{},
+         "",
+         "wr s=1 a=11 12\xdf"
+         "34 56\rwr a=21 1\xc3"
+         "2 3\r",
+         Then::quit,
+         "Writing to 21:"},
+        {silent, slow_read, bracketed("wr s=1 a=500 1\rwr a=501 2\rwr a=502 3\r"), Then::interrupt,
+         "Read failed: interrupted by Ctrl-C\r\nCtrl-C: dropped 3 lines not yet run\r\n"},
+        {silent, slow_read, "", Then::terminate, ""},
     };
-    check("pasted");
-    peer = SimPeer::tcp();
-    runTesmar(peer->tesmarArgs(), piped);
-    check("piped");
+    checkAtOnce(rows, [this](const auto& row) {
+        std::vector<std::string> sim = row.sim;
+        sim.push_back("-l");
+        const auto at_terminal = SimPeer::tcp(sim), piped = SimPeer::tcp(sim);
+        TerminalStart start;
+        start.environment = {"LANG=C.UTF-8", "TESMAR_HISTFILE="};
+        TerminalProcess tesmar(at_terminal->tesmarCommand(), TerminalProcess::Wiring::both, "xterm",
+                               start);
+        tesmar.readUntil(editor_prompt);
+        SCOPED_TRACE(row.before + row.bytes);
+        if (!row.before.empty()) {
+            // What comes next arrives while the request waits, or, at the latest, before it.
+            tesmar.type(row.before);
+            tesmar.readUntil("Read a: 1\r\n");
+        }
+        tesmar.type(row.bytes);
+        const auto signalled = std::chrono::steady_clock::now();
+        if (row.then == Then::terminate) {
+            ::kill(tesmar.pid(), SIGTERM);
+            EXPECT_EQ(tesmar.finish().signal, SIGTERM);
+            // Within 100 ms on an idle machine; the bound only tells it from the 1.5 s that the
+            // request would have run.
+            EXPECT_LT(since(signalled), 1000);
+        } else {
+            if (row.then == Then::interrupt) {
+                tesmar.type(ctrl_c);
+            }
+            std::string out = tesmar.readUntil(row.shows);
+            out += tesmar.readUntil(editor_prompt);
+            EXPECT_NE(out.find(row.shows), std::string::npos) << out;
+            if (row.then == Then::interrupt) {
+                // At once on an idle machine; the reason line already tells an interrupted
+                // request from one that timed out, and the bound from one that ran its 1.5 s.
+                EXPECT_LT(since(signalled), 1000) << out;
+            }
+            tesmar.type("q" + enter);
+            EXPECT_EQ(tesmar.finish().exit_status, 0);
+        }
+        EXPECT_EQ(tesmar.sttySettings(), tesmar.sttySettingsAtStart());
+
+        // The same bytes piped: what ran at the terminal, lines ended by LF.
+        std::string lines = row.before;
+        if (row.then == Then::quit) {
+            lines += row.bytes;
+        }
+        for (const char* marker : {"\033[200~", "\033[201~"}) {
+            for (std::size_t at; (at = lines.find(marker)) != std::string::npos;) {
+                lines.erase(at, std::strlen(marker));
+            }
+        }
+        std::replace(lines.begin(), lines.end(), '\r', '\n');
+        runTesmar(piped->tesmarArgs(), lines);
+        EXPECT_EQ(slaveDid(*at_terminal), slaveDid(*piped));
+    });
 }
 
 // Streams a shell redirects: standard input that fails is an error, and with both outputs on one
@@ -378,7 +565,7 @@ TEST_F(LineEditing, WithoutBothTerminalsOutputIsThePlainPaths) {
             << c.term;
         // An unknown TERM is found out only with the libraries loaded.
         EXPECT_EQ(editorLibraries(tesmar->pid()),
-                  c.term == "no-such-terminal" ? "/libedit.so/libtinfo.so/libbsd.so/libmd.so" : "")
+                  c.term == "no-such-terminal" ? "/libedit.so/libtinfo.so" : "")
             << c.term;
         tesmar->type("show\n");
         const std::string out = tesmar->readUntil("l=1 (Data Length)\r\n\r\nmodbus$>");

@@ -428,7 +428,7 @@ TEST_F(LineEditing, WhatArrivesAtTheTerminalWritesWhatTheSameBytesWritePiped) {
          "Read failed: interrupted by Ctrl-C\r\nCtrl-C: dropped 3 lines not yet run\r\n"},
         {silent, slow_read, "", Then::terminate, ""},
     };
-    checkAtOnce(rows, [this](const auto& row) {
+    checkAtOnce(rows, [](const auto& row) {
         std::vector<std::string> sim = row.sim;
         sim.push_back("-l");
         const auto at_terminal = SimPeer::tcp(sim), piped = SimPeer::tcp(sim);

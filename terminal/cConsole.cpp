@@ -16,8 +16,8 @@
 
 namespace {
 
-// The signals that the terminal sends, or that end a session, handled while a line is edited
-// and while a request waits.
+// The signals that the terminal sends, or that end a session, handled while a line is edited;
+// Ctrl-C and the endings also while a request waits.
 const int editing_signals[] = {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP, SIGQUIT};
 // Those that end the session, by their default action once the terminal's mode is back.
 const int ending_signals[] = {SIGHUP, SIGTERM, SIGQUIT};

@@ -130,7 +130,8 @@ std::string cModbus::startFailure() const {
     return reason;
 }
 
-// The library puts a rate it does not know on the line as 9600 baud without a word.
+// Says when the line runs at another rate than asked: the library puts a rate it does not know
+// on the line as 9600 baud without a word.
 void cModbus::reportLineSpeed() {
     termios line{};
     if (tcgetattr(modbus_port->get_socket(ctx), &line) != 0) {
@@ -432,7 +433,7 @@ bool cModbus::readLine(std::vector<uint8_t>& got) {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         return true;
     }
-    // End of file on a socket, or a serial line that hung up.
+    // End of file on a socket, a serial line that hung up, or a read that failed.
     link_lost = true;
     return false;
 }

@@ -93,9 +93,9 @@ private:
     // Sends the request (slave, function and data) and waits for its answer; a read's registers go
     // to dest.
     int transact(const std::vector<uint8_t>& request, uint16_t* dest);
-    // Settles the line, waits until it is free and empties it before a request (the emptying
-    // ends a response timeout after it began). Returns when the request began, after the waits;
-    // none when the wait break ended them.
+    // Settles the line, waits until it is free and empties it before a request (on TCP the
+    // emptying stops a response timeout after the request began). Returns when the request
+    // began, after the waits; none when the wait break ended them.
     std::optional<line_clock::time_point> prepareLine();
     // Sends the request frame (TCP: with the library's trace); false when it did not go.
     bool sendFrame(const std::vector<uint8_t>& frame);

@@ -16,8 +16,8 @@
 
 namespace {
 
-// The signals that the terminal sends, or that end a session, handled while a line is edited
-// and while a request waits.
+// The signals that the terminal sends, or that end a session, handled while a line is edited;
+// Ctrl-C and the endings also while a request waits.
 const int editing_signals[] = {SIGINT, SIGTSTP, SIGCONT, SIGWINCH, SIGTERM, SIGHUP, SIGQUIT};
 // Those that end the session, by their default action once the terminal's mode is back.
 const int ending_signals[] = {SIGHUP, SIGTERM, SIGQUIT};
@@ -399,7 +399,7 @@ cConsole::Input cConsole::readLine(std::string& line) {
     }
 }
 
-// Lines typed at a terminal that the editor cannot drive, as its own line editing hands them
+// Lines typed at a terminal without the editor, as the terminal's own line editing hands them
 // over. Ctrl-C drops the line typed so far (the terminal has dropped it already).
 cConsole::Input cConsole::readTyped(std::string& line) {
     showPrompt();
@@ -445,8 +445,9 @@ cConsole::Input cConsole::readTyped(std::string& line) {
     }
 }
 
-// Lines as standard input gives them: piped, from a file, or typed on a terminal that cannot be
-// driven. A descriptor left non-blocking is waited on; only the end of input ends the lines.
+// Lines as standard input gives them: piped, from a file, or from a terminal while standard
+// output is not one. A descriptor left non-blocking is waited on; only the end of input ends the
+// lines.
 cConsole::Input cConsole::readPlain(std::string& line) {
     showPrompt();
     prompt_shown = false;

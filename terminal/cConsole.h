@@ -16,8 +16,9 @@ class cLineEditor;
 // editor) and the signals that the terminal sends. Output is written where it is made; only its
 // buffering is chosen here, once, at start. At a terminal (standard input and output both
 // terminals) lines are edited where TERM allows; the terminal stays in the editor's mode for the
-// whole session, and the editing signals are blocked except while waiting for a key or for the
-// bus. Everywhere else lines are read from std::cin as piped, and no signal is touched.
+// whole session, and the editing signals are blocked except while waiting for a key (all of
+// them) or for the bus (Ctrl-C and those that end the session). Everywhere else lines are read
+// from std::cin as piped, and no signal is touched.
 class cConsole {
 public:
     enum class Input { line, end, failed };

@@ -63,8 +63,7 @@ bool cTerminal::processLine() {
 }
 
 // The words are views into the line, taken one at a time as they are applied, so a line of any
-// length is not copied; only a write's values are held all at once, to be counted before any
-// goes out.
+// length is not copied; only a write's values are held, at most 123 of them.
 bool cTerminal::dispatchCommand(std::string_view line) {
     Words words(line);
     std::string_view command;
@@ -194,7 +193,7 @@ void cTerminal::readRegisters() {
     const int count =
         bus->readRegisters(params.function_code, params.address, params.length, read_buffer);
     reportEcho(*bus);
-    // The library never delivers more than it was asked for; the bounds keep the image safe.
+    // The bus never returns more registers than it asked for; the bounds keep the image safe.
     if (count < 1 || count > params.length || count > static_cast<int>(buffer_registers)) {
         if (count < 0) {
             reportFailure("Read", *bus);

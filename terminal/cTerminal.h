@@ -12,7 +12,7 @@
 
 class cModbus;
 
-// The operator's terminal: prompt, request parameters and register buffers.
+// The command loop: prompt, request parameters and register buffers.
 class cTerminal : public cOrvel {
 public:
     static constexpr std::size_t buffer_registers = 128;
@@ -56,7 +56,8 @@ private:
     // At a terminal, once a session: the line returns the requests, and the echo is skipped.
     void reportEcho(const cModbus& bus);
 
-    // Owns the operator's terminal; chosen once, when the terminal is made.
+    // The operator's input, the terminal's mode and its signals; chosen once, when the terminal
+    // is made.
     cConsole console;
     bool input_failed = false;
     bool echo_told = false;

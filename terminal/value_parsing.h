@@ -15,7 +15,8 @@ enum class DecimalForm { plain, empty, out_of_range, signed_number, not_decimal 
 DecimalForm decimalForm(std::string_view text, uint32_t most);
 
 // A write value: hexadecimal with an optional 0x, stopping at the first non-hex character;
-// no number gives 0 and anything above 0xFFFF gives 0xFFFF.
+// a minus counts down from 0x10000 (-1 gives 0xFFFF), no number gives 0 and anything beyond
+// 16 bits gives 0xFFFF.
 uint16_t parseHexWord(const std::string& text);
 
 // Why a write value word is not taken as typed ("is not a hexadecimal value"); empty when it is

@@ -100,7 +100,8 @@ private:
     std::string settings_at_start;
 };
 
-// Drops libmodbus's own debug trace from a transcript: connect and flush notes, frame dumps.
+// Drops the TCP debug trace from a transcript: the connect and flush notes, waits and frame dumps
+// that libmodbus and the bus write in the library's form.
 std::string withoutLibraryTrace(const std::string& transcript);
 
 // A scratch directory removed with everything in it when the object goes.

@@ -127,13 +127,8 @@ Verdict judge(const Awaited& a, const uint8_t* frame, std::size_t length) {
     return fits ? Verdict{ReplyState::answer, 0} : Verdict{ReplyState::more, set_aside_misfit};
 }
 
-// Whether the bytes, up to the end of what came, are how the answer or an exception begins; they
-// reach its function code at least, so that a stray byte or two at the end of a stream is not
-// taken for a reply on its way.
-bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
-    if (have <= a.header) {
-        return false;
-    }
+// Whether the bytes, up to the end of what came, may be how the answer or an exception begins.
+bool mayBeginAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
     const auto is = [&](std::size_t at, int value) { return at >= have || bytes[at] == value; };
     const std::size_t function_at = a.header;
     const bool header_fits = a.framing == Framing::tcp
@@ -148,6 +143,23 @@ bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
     }
     const bool read = a.function != write_multiple_registers;
     return is(function_at, a.function) && (!read || is(function_at + 1, 2 * a.count));
+}
+
+// As mayBeginAnswer, and the bytes reach its function code, so that a stray byte or two at the end
+// of a stream is not taken for a reply on its way.
+bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
+    return have > a.header && mayBeginAnswer(a, bytes, have);
+}
+
+// The first offset after a whole frame's first byte, up to its end, where the answer may begin.
+std::size_t answerInside(const Awaited& a, const uint8_t* bytes, std::size_t at, std::size_t end,
+                         std::size_t have) {
+    for (std::size_t inside = at + 1; inside < end; ++inside) {
+        if (mayBeginAnswer(a, bytes + inside, have - inside)) {
+            return inside;
+        }
+    }
+    return end;
 }
 
 }  // namespace
@@ -207,7 +219,10 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
         const FrameAt frame = frameAt(framing, bytes + at, have - at);
         if (frame.shape == Shape::whole && at + frame.length <= answer_at) {
             scan.set_aside |= judge(awaited, bytes + at, frame.length).set_aside;
-            at += frame.length;
+            // It may take in the beginning of an answer still on its way (on TCP, stray bytes
+            // before the answer can make a header whose length does): that part is kept.
+            at = answer_at == have ? answerInside(awaited, bytes, at, at + frame.length, have)
+                                   : at + frame.length;
             continue;
         }
         if (frame.shape == Shape::incomplete && answer_at == have) {

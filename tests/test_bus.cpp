@@ -109,6 +109,9 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
         {true, read, "01 07 00 00 00 07 01", false, ReplyState::more, 0, 0, 0, false},
         {true, read, "5A C3 00 11 7F E2 09 9D", false, ReplyState::more, 2, 0, set_aside_garbage,
          false},
+        // Stray bytes whose header takes in the beginning of the answer still on its way.
+        {true, read, "00 00 00 00 00 06 01 07 00 00 00 07 01 03 04 41", false, ReplyState::more, 6,
+         0, set_aside_other_request, true},
         // RTU, slave 1.
         {false, read, "01 03 04 41 48 00 00 6E 19", false, ReplyState::answer, 0, 9, 0, false},
         {false, read, "01 83 02 C0 F1", false, ReplyState::exception, 0, 5, 0, false},

@@ -195,8 +195,10 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
         scan.set_aside |= set_aside_echo;
     }
 
-    // The earliest answer wins over whatever the bytes before it seemed to begin.
+    // The earliest answer wins over whatever the bytes before it seemed to begin. Nothing is
+    // settled from hold on: an answer there may yet turn out to be the line's echo.
     std::size_t answer_at = have;
+    std::size_t hold = have;
     Verdict answer{ReplyState::more, 0};
     std::size_t answer_length = 0;
     for (std::size_t at = from; at < have; ++at) {
@@ -205,6 +207,21 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
             continue;
         }
         const Verdict verdict = judge(awaited, bytes + at, frame.length);
+        // Behind stray bytes too, an answer that ends inside the request and repeats it is its
+        // echo when more of the request follows, and the answer only once the line is quiet.
+        if (verdict.state != ReplyState::more && framing == Framing::rtu &&
+            frame.length < request.size() &&
+            std::equal(bytes + at, bytes + at + std::min(have - at, request.size()),
+                       request.begin())) {
+            if (have - at > frame.length) {
+                scan.set_aside |= set_aside_echo;
+                continue;
+            }
+            if (!quiet) {
+                hold = at;
+                break;
+            }
+        }
         if (verdict.state != ReplyState::more) {
             answer_at = at;
             answer = verdict;
@@ -215,7 +232,7 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
 
     // Everything before the answer, or before what may still become a frame, is set aside.
     std::size_t at = from;
-    while (at < answer_at) {
+    while (at < std::min(answer_at, hold)) {
         const FrameAt frame = frameAt(framing, bytes + at, have - at);
         if (frame.shape == Shape::whole && at + frame.length <= answer_at) {
             scan.set_aside |= judge(awaited, bytes + at, frame.length).set_aside;

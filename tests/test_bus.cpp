@@ -123,7 +123,7 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
          set_aside_bad_crc, false},
         {false, read, "FF 01 03 04 41 48 00 00 6E 19", false, ReplyState::answer, 1, 9,
          set_aside_garbage, false},
-        {false, write, "00 01 10 08 10 00 01 02 6C", false, ReplyState::answer, 1, 8,
+        {false, write, "00 01 10 08 10 00 01 02 6C", true, ReplyState::answer, 1, 8,
          set_aside_garbage, false},
         {false, write, "01 10 08 11 00 01 53 AC", false, ReplyState::more, 8, 0, set_aside_misfit,
          false},
@@ -136,6 +136,8 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
         {false, read, "01 03 00 64", false, ReplyState::more, 0, 0, 0, true},
         {false, write, "01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 11, 0,
          set_aside_echo, false},
+        {false, write, "00 01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 0, 0,
+         set_aside_echo, true},
         // A reply to a read of 2 at 1024 can begin with the request: the answer is the longer.
         {false, read_1024, "01 03 04 00 00 02 C5 3B 00", false, ReplyState::answer, 0, 9, 0, false},
         {false, read_1024, "01 03 04 00 00 02 C5 3B 01 03 04 00 00 02 C5 3B 00", false,

@@ -203,6 +203,10 @@ ParseResult parseArgs(int argc, char** argv, Options& o) {
                      faultName(o.faults.fault).c_str(), transport == Framing::tcp ? "RTU" : "TCP");
         return {false, 2};
     }
+    if (o.echo && transport == Framing::tcp) {
+        std::fputs("tesmar-sim: -e works over RTU only\n", stderr);
+        return {false, 2};
+    }
     if (transport == Framing::rtu) {
         o.slave = o.slave < 0 ? 1 : o.slave;
         if (o.slave < 1 || o.slave > 247) {

@@ -245,6 +245,7 @@ TEST(SimStartRefused, BeforeServingWithStatusTwo) {
         {{"-p", "0", "-m", fifo}, fifo + ": a FIFO, not a regular file\n"},
         {{"-p", "0", "-f", "crc"}, "fault mode crc works over RTU only\n"},
         {{"-d", "/nonexistent", "-f", "txid"}, "fault mode txid works over TCP only\n"},
+        {{"-p", "0", "-e"}, "-e works over RTU only\n"},
         {{"-d", "/nonexistent", "-s", "248"}, "an RTU slave address is 1 to 247\n"},
     };
     for (const auto& c : cases) {

@@ -43,8 +43,9 @@ struct ReplyScan {
 // the bytes received since (from_start) or since the bytes settled by an earlier scan. A TCP
 // answer carries the request's transaction id, protocol 0 and unit; an RTU answer the slave
 // address and a good checksum; both the function (or the exception bit on it), the byte count
-// of a read, or the address and count of a write. On RTU, bytes right after the request that
-// repeat it are the line's echo; while they are still a part of the request they are taken for
-// the echo, unless they also make the whole answer and the line has gone quiet after them.
+// of a read, or the address and count of a write. On RTU, bytes right after the request, or
+// behind stray bytes, that repeat it are the line's echo; while they are still a part of the
+// request they are taken for the echo, unless they also make the whole answer and the line has
+// gone quiet after them.
 ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const uint8_t* bytes,
                     std::size_t have, bool from_start, bool quiet);

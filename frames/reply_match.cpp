@@ -172,27 +172,41 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
     }
     const Awaited awaited = awaitedOf(framing, request);
     std::size_t from = 0;
-    if (framing == Framing::rtu && from_start && have > 0 &&
-        std::equal(bytes, bytes + std::min(have, request.size()), request.begin())) {
+    // The line's echo comes first, maybe behind a stray byte or two: there it counts only whole.
+    const auto echoAt = [&](std::size_t at) {
+        return std::equal(bytes + at, bytes + at + std::min(have - at, request.size()),
+                          request.begin()) &&
+               (at == 0 || have - at >= request.size());
+    };
+    std::size_t echo_at = 0;
+    while (framing == Framing::rtu && from_start && echo_at < have && !echoAt(echo_at)) {
+        ++echo_at;
+    }
+    if (framing == Framing::rtu && from_start && echo_at < have) {
         // Bytes that repeat the request are its echo, unless they make the answer: one that runs
         // past the request, or one that ends inside it, with nothing after it on a quiet line.
-        const FrameAt frame = frameAt(framing, bytes, have);
-        const Verdict verdict = frame.shape == Shape::whole ? judge(awaited, bytes, frame.length)
+        const uint8_t* echo = bytes + echo_at;
+        const std::size_t echoed = have - echo_at;
+        const unsigned stray = echo_at > 0 ? unsigned{set_aside_garbage} : 0u;
+        const FrameAt frame = frameAt(framing, echo, echoed);
+        const Verdict verdict = frame.shape == Shape::whole ? judge(awaited, echo, frame.length)
                                                             : Verdict{ReplyState::more, 0};
         const bool answer = verdict.state != ReplyState::more &&
-                            (have >= request.size() ? frame.length > request.size()
-                                                    : quiet && frame.length == have);
+                            (echoed >= request.size() ? frame.length > request.size()
+                                                      : quiet && frame.length == echoed);
         if (answer) {
             scan.state = verdict.state;
+            scan.settled = echo_at;
             scan.length = frame.length;
+            scan.set_aside |= stray;
             return scan;
         }
-        if (have < request.size()) {
+        if (echoed < request.size()) {
             scan.begun = true;
             return scan;
         }
-        from = request.size();
-        scan.set_aside |= set_aside_echo;
+        from = echo_at + request.size();
+        scan.set_aside |= set_aside_echo | stray;
     }
 
     // The earliest answer wins over whatever the bytes before it seemed to begin. Nothing is

@@ -136,8 +136,8 @@ TEST(ReplyMatch, EachReplyIsTakenOnlyForItsRequest) {
         {false, read, "01 03 00 64", false, ReplyState::more, 0, 0, 0, true},
         {false, write, "01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 11, 0,
          set_aside_echo, false},
-        {false, write, "00 01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 0, 0,
-         set_aside_echo, true},
+        {false, write, "00 01 10 08 10 00 01 02 6C 00 00 00", true, ReplyState::more, 12, 0,
+         set_aside_echo | set_aside_garbage, false},
         // A reply to a read of 2 at 1024 can begin with the request: the answer is the longer.
         {false, read_1024, "01 03 04 00 00 02 C5 3B 00", false, ReplyState::answer, 0, 9, 0, false},
         {false, read_1024, "01 03 04 00 00 02 C5 3B 01 03 04 00 00 02 C5 3B 00", false,

@@ -151,6 +151,11 @@ bool beginsAnswer(const Awaited& a, const uint8_t* bytes, std::size_t have) {
     return have > a.header && mayBeginAnswer(a, bytes, have);
 }
 
+// Whether the bytes, up to the end of what came or of the request, repeat the request.
+bool repeatsRequest(const std::vector<uint8_t>& request, const uint8_t* bytes, std::size_t have) {
+    return std::equal(bytes, bytes + std::min(have, request.size()), request.begin());
+}
+
 // The first offset after a whole frame's first byte, up to its end, where the answer may begin.
 std::size_t answerInside(const Awaited& a, const uint8_t* bytes, std::size_t at, std::size_t end,
                          std::size_t have) {
@@ -174,8 +179,7 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
     std::size_t from = 0;
     // The line's echo comes first, maybe behind a stray byte or two: there it counts only whole.
     const auto echoAt = [&](std::size_t at) {
-        return std::equal(bytes + at, bytes + at + std::min(have - at, request.size()),
-                          request.begin()) &&
+        return repeatsRequest(request, bytes + at, have - at) &&
                (at == 0 || have - at >= request.size());
     };
     std::size_t echo_at = 0;
@@ -224,9 +228,7 @@ ReplyScan scanReply(Framing framing, const std::vector<uint8_t>& request, const 
         // Behind stray bytes too, an answer that ends inside the request and repeats it is its
         // echo when more of the request follows, and the answer only once the line is quiet.
         if (verdict.state != ReplyState::more && framing == Framing::rtu &&
-            frame.length < request.size() &&
-            std::equal(bytes + at, bytes + at + std::min(have - at, request.size()),
-                       request.begin())) {
+            frame.length < request.size() && repeatsRequest(request, bytes + at, have - at)) {
             if (have - at > frame.length) {
                 scan.set_aside |= set_aside_echo;
                 continue;

@@ -118,7 +118,7 @@ cHistoryFile::Read cHistoryFile::readFile(std::vector<std::string>& lines, unsig
     const off_t skipped = file.st_size > static_cast<off_t>(read_bytes)
                               ? file.st_size - static_cast<off_t>(read_bytes)
                               : 0;
-    std::string text(read_bytes, '\0');
+    std::string text(static_cast<std::size_t>(file.st_size - skipped), '\0');
     std::size_t got = 0;
     while (got < text.size()) {
         const ssize_t now =

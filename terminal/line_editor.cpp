@@ -400,7 +400,14 @@ private:
             // A Tab that came with other text, where the terminal does not bracket a paste, is
             // text too.
             tab_is_text = pasting || !alone;
-            decode(static_cast<char>(byte));
+            // Any other control character in a paste is text too, as it is piped, not a key
+            // that edits the line.
+            const bool control = byte < 0x20 || byte == 0x7f;
+            if (pasting && control && byte != '\r' && byte != '\n' && byte != '\t') {
+                decode(static_cast<char>(byte), true);
+            } else {
+                decode(static_cast<char>(byte));
+            }
         }
         key = decoded.front();
         decoded.pop_front();
@@ -415,8 +422,17 @@ private:
     void endingLine(bool ending) { lib.el_set(el, EL_EDITMODE, ending ? 0 : 1); }
 
     // Takes a byte into the characters read: a whole character of the locale's encoding is
-    // one key, and each byte that cannot be one is a key that stands for itself.
-    void decode(char byte) {
+    // one key, and each byte that cannot be one is a key that stands for itself. literal: the
+    // byte stands for itself whatever it is.
+    void decode(char byte, bool literal = false) {
+        if (literal) {
+            for (const char before : undecoded + byte) {
+                decoded.push_back(byte_as_key + static_cast<unsigned char>(before));
+            }
+            undecoded.clear();
+            shift = {};
+            return;
+        }
         undecoded += byte;
         wchar_t character = 0;
         std::size_t used = std::mbrtowc(&character, &byte, 1, &shift);

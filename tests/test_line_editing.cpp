@@ -405,11 +405,12 @@ TEST_F(LineEditing, WhatArrivesAtTheTerminalWritesWhatTheSameBytesWritePiped) {
         Then then;
         std::string shows;
     } rows[] = {
-        // Pasted at the prompt: a no-break space, an en dash, cells from a spreadsheet.
+        // Pasted at the prompt: a no-break space, an en dash, cells from a spreadsheet, and
+        // control characters that are no editing keys there.
         {{},
          "",
          bracketed("wr s=1 a=100 11\u00a022 33\rwr a=200 44 55\u201366\rwr a=300 5\t6\t7\r"
-                   "wr a=400\t1\t2\r"),
+                   "wr a=10 12\b3\rwr a=20 7\025wr a=20 9\rwr a=400\t1\t2\r"),
          Then::quit,
          "Writing to 400:"},
         {late, slow_read, bracketed("wr s=1 a=300 5\t6\t7\rwr a=400\t1\t2\r"), Then::quit,

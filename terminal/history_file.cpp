@@ -46,13 +46,25 @@ bool writeAll(int fd, const std::string& text) {
 }
 
 // The folder held locked while it lives, so that sessions write the file one at a time.
+// A folder whose lock another program keeps past a second is given up, so that it cannot hold
+// tesmar; a folder that cannot be opened is written without the lock.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder)
         : fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
-        while (fd >= 0 && ::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        for (int tries = 0; fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0; ++tries) {
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                break;
+            }
+            if (tries == 100) {
+                held = false;
+                break;
+            }
+            ::usleep(10000);
         }
     }
+    // False when another program kept the lock.
+    bool taken() const { return held; }
     ~FolderLock() {
         if (fd >= 0) {
             ::close(fd);  // lets the lock go
@@ -63,6 +75,7 @@ public:
 
 private:
     int fd;
+    bool held = true;
 };
 
 }  // namespace
@@ -164,6 +177,10 @@ void cHistoryFile::add(const std::string& line) {
         return;
     }
     const FolderLock lock(folderOf(path));
+    if (!lock.taken()) {
+        warn("stays locked by another program");
+        return;
+    }
     std::vector<std::string> lines;
     unsigned mode = 0600;  // a file that tesmar makes
     const Read read = readFile(lines, mode);

@@ -1,5 +1,7 @@
 // The tool at a real pseudo-terminal: line editing, history and completion when input and
 // output are both the terminal, and the plain path's exact bytes whenever one of them is not.
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -285,8 +287,9 @@ TEST_F(LineEditing, HistoryIsKeptAcrossSessionsWhereTheEnvironmentSays) {
     }
 }
 
-// A history file that is not a regular file of this user is warned about once and left as it
-// was, and the session goes on; sessions at the same time keep each other's lines.
+// A history file that is not a regular file of this user, or whose folder another program keeps
+// locked, is warned about once and left as it was, and the session goes on; sessions at the
+// same time keep each other's lines.
 TEST_F(LineEditing, HistoryFileIsARegularFileOfTheUsersOrNone) {
     const TempDir dir;
     const std::string at = dir.path();
@@ -298,13 +301,19 @@ TEST_F(LineEditing, HistoryFileIsARegularFileOfTheUsersOrNone) {
     std::ofstream(at + "/target") << "not history\n";
     ASSERT_EQ(::chmod((at + "/target").c_str(), 0644), 0);
     ASSERT_EQ(::symlink((at + "/target").c_str(), (at + "/planted").c_str()), 0);
+    // A folder whose lock another program holds.
+    ASSERT_EQ(::mkdir((at + "/locked").c_str(), 0700), 0);
+    const int held = ::open((at + "/locked").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX), 0);
+    const std::string not_regular = "is not a regular file of this user";
     const struct {
-        std::string file, target;
+        std::string file, target, why;
     } rows[] = {
-        {at + "/fifo", at + "/fifo"},
-        {"/dev/zero", "/dev/zero"},
-        {null_copy, null_copy},
-        {at + "/planted", at + "/target"},
+        {at + "/fifo", at + "/fifo", not_regular},
+        {"/dev/zero", "/dev/zero", not_regular},
+        {null_copy, null_copy, not_regular},
+        {at + "/planted", at + "/target", not_regular},
+        {at + "/locked/history", at + "/locked/history", "stays locked by another program"},
     };
     const auto state = [](const std::string& file) {
         struct stat now = {};
@@ -325,13 +334,13 @@ TEST_F(LineEditing, HistoryFileIsARegularFileOfTheUsersOrNone) {
         const ProcessResult end = tesmar->finish();
         out += end.out;
         EXPECT_EQ(end.exit_status, 0) << row.file;
-        const std::string warning = "tesmar: history file " + row.file +
-                                    " is not a regular file of this user; history is kept for "
-                                    "this session only\r\n";
+        const std::string warning = "tesmar: history file " + row.file + " " + row.why +
+                                    "; history is kept for this session only\r\n";
         EXPECT_NE(out.find(warning), std::string::npos) << out;
         EXPECT_EQ(out.find(warning), out.rfind(warning)) << out;
         EXPECT_EQ(state(row.target), before) << row.target;
     });
+    ::close(held);
 
     // Two sessions, their lines interleaved: the file keeps both's, in the order they ran.
     TerminalStart start;

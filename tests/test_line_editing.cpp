@@ -31,6 +31,16 @@ const std::string editor_prompt = "modbus$>";
 const std::string enter = "\r", up = "\033[A", left = "\033[D", backspace = "\177";
 const std::string ctrl_c = "\003", ctrl_d = "\004", ctrl_r = "\022", ctrl_u = "\025";
 
+// The registers from address on, as the hex dump of a read through a second connection shows
+// their bytes.
+std::string registersOf(const SimPeer& peer, const std::string& address, const std::string& count) {
+    const ProcessResult run =
+        runTesmar(peer.tesmarArgs(), "rr s=1 a=" + address + " l=" + count + "\n");
+    const std::size_t at = run.out.find("+0000   ");
+    return at == std::string::npos ? "no answer"
+                                   : run.out.substr(at + 8, run.out.find("  ", at + 8) - at - 8);
+}
+
 class LineEditing : public ::testing::Test {
 protected:
     void SetUp() override { peer = SimPeer::tcp(); }
@@ -41,16 +51,8 @@ protected:
         return std::make_unique<TerminalProcess>(peer->tesmarCommand(), wiring, term, start);
     }
 
-    // The registers from address on, as the hex dump of a read through a second connection
-    // shows their bytes.
     std::string registers(unsigned address, unsigned count) {
-        const ProcessResult run =
-            runTesmar(peer->tesmarArgs(),
-                      "rr s=1 a=" + std::to_string(address) + " l=" + std::to_string(count) + "\n");
-        const std::size_t at = run.out.find("+0000   ");
-        return at == std::string::npos
-                   ? "no answer"
-                   : run.out.substr(at + 8, run.out.find("  ", at + 8) - at - 8);
+        return registersOf(*peer, std::to_string(address), std::to_string(count));
     }
 
     std::unique_ptr<SimPeer> peer;
@@ -376,12 +378,7 @@ std::string slaveDid(const SimPeer& peer) {
         did += line.substr(unit) + "\n";
         std::smatch request;
         if (std::regex_search(line, request, write)) {
-            const ProcessResult read =
-                runTesmar(peer.tesmarArgs(),
-                          "rr s=1 a=" + request[1].str() + " l=" + request[2].str() + "\n");
-            const std::size_t at = read.out.find("+0000   ");
-            written += at == std::string::npos ? "no answer\n"
-                                               : read.out.substr(at, read.out.find('\n', at) - at);
+            written += registersOf(peer, request[1].str(), request[2].str()) + "\n";
         }
     }
     return did + written;
